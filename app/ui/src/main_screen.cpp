@@ -1,9 +1,14 @@
 #include "app/main_screen.h"
 
+#include <QCloseEvent>
 #include <QLabel>
+#include <QMessageBox>
+#include <QShowEvent>
 
 #include "app/folders.h"
+#include "app/ini_file.h"
 #include "app/settings.h"
+#include "app/window_placement.h"
 
 namespace qc {
 
@@ -11,7 +16,27 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
   setObjectName("TMainScreen");
   setWindowTitle("Quillcast");
   resize(800, 560);
+  SetMainWindow(this);
   FormCreate();
+}
+
+void TMainScreen::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (FirstActivation) FormActivate();
+}
+
+void TMainScreen::FormActivate() {
+  RestorePlacement(*this);
+  FirstActivation = false;
+}
+
+void TMainScreen::closeEvent(QCloseEvent* event) {
+  try {
+    SavePlacement(*this);
+  } catch (const EIniFileException& e) {
+    QMessageBox::critical(this, "Quillcast", QString::fromStdString(e.what()));
+  }
+  event->accept();
 }
 
 void TMainScreen::FormCreate() {

@@ -17,8 +17,13 @@ class TMainScreen : public QMainWindow {
   bool InReceiveMode = false;
   bool ReceivingFax = false;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void FormCreate();
+  void FormActivate();
 };
 
 }  // namespace qc
