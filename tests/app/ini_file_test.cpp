@@ -43,7 +43,7 @@ TEST(IniFile, IntegersAreDecimalAndAnythingElseGivesTheDefault) {
   };
   const Case cases[] = {{"12", 12},        {" -1 ", -1},  {"+5", 5},          {"0", 0},
                         {"x", 77},         {"12x", 77},   {"", 77},           {"1 2", 77},
-                        {"0x10", 77},      {"3.5", 77},   {"99999999999", 77}, {"-", 77},
+                        {"0x10", 77},      {"3.5", 77},   {"99999999999", 77}, {"-", 77}, {"+-5", 77},
                         {"2147483647", 2147483647}};
   TempFolder dir;
   for (const Case& c : cases) {

@@ -76,9 +76,9 @@ TEST(InstanceServer, AnswersTheRequestOfASecondStart) {
   EXPECT_EQ(server.RequestsHandled(), 0);
   EXPECT_TRUE(window.isMinimized());
 
-  bool answered = false;
-  RunBesideEventLoop([&] { answered = AskRunningInstanceToComeForward(name, kWaitMs); });
-  EXPECT_TRUE(answered);
+  AskResult answer = AskResult::NotReached;
+  RunBesideEventLoop([&] { answer = AskRunningInstanceToComeForward(name, kWaitMs); });
+  EXPECT_EQ(answer, AskResult::Answered);
   EXPECT_EQ(server.RequestsHandled(), 1);
   EXPECT_FALSE(window.isMinimized());
 }
@@ -86,8 +86,9 @@ TEST(InstanceServer, AnswersTheRequestOfASecondStart) {
 TEST(InstanceServer, NobodyListeningMeansNoAnswer) {
   EnsureApplication();
   test::TempFolder dir;
-  EXPECT_FALSE(AskRunningInstanceToComeForward(
-      QString::fromStdString(InstanceServerName(dir.path())), 200));
+  EXPECT_EQ(AskRunningInstanceToComeForward(
+                QString::fromStdString(InstanceServerName(dir.path())), 200),
+            AskResult::NotReached);
 }
 
 // The program itself, started on one data folder.
