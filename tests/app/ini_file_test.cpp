@@ -99,6 +99,18 @@ TEST(IniFile, KeepsWindowsLineEndingsAndByteOrderMark) {
   EXPECT_EQ(ReadFile(dir / "QC.INI"), "\xEF\xBB\xBF[User]\r\nName=Ann\r\nFax=555\r\n");
 }
 
+TEST(IniFile, WritingBackWhatWasReadIsStable) {
+  // Stray carriage returns and a missing last line break, as hand editing leaves them.
+  const char* texts[] = {"[A]\nK=v\r", "[A]\r\nK=v\r\r", "[A]\nK=v\r\r\n", "K=v", "", "\n\n"};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const std::string once = IniFile::FromText("QC.INI", text).Text();
+    EXPECT_EQ(IniFile::FromText("QC.INI", once).Text(), once);
+    EXPECT_EQ(IniFile::FromText("QC.INI", once).ReadString("A", "K", "-"),
+              IniFile::FromText("QC.INI", text).ReadString("A", "K", "-"));
+  }
+}
+
 TEST(IniFile, LineBreaksInAValueCannotPlantKeys) {
   TempFolder dir;
   IniFile ini(dir / "QC.INI");
