@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "temp_folder.h"
@@ -146,6 +148,16 @@ TEST(IniFile, AWriteThatFailsRaisesUnableToWriteAndChangesNothing) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
+}
+
+TEST(IniFile, AReadOnlyFileIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write to read-only files";
+  TempFolder dir;
+  WriteFile(dir / "QC.INI", "[User]\nName=Ann\n");
+  std::filesystem::permissions(dir / "QC.INI", std::filesystem::perms(0444));
+  IniFile ini(dir / "QC.INI");
+  EXPECT_THROW(ini.WriteString("User", "Name", "Bob"), EIniFileException);
+  EXPECT_EQ(ReadFile(dir / "QC.INI"), "[User]\nName=Ann\n");
 }
 
 TEST(IniFile, ReplacesTheFileAndKeepsItsPermissions) {

@@ -74,6 +74,9 @@ void ReplaceFile(const std::string& fileName, const std::string& text) {
       ::stat(target.c_str(), &st);
     }
   }
+  // Replacing goes through the folder, so it would succeed on a file the
+  // user made read-only; honour the file's own protection instead.
+  if (existed && ::access(target.c_str(), W_OK) != 0) throw EIniFileException(fileName, errno);
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
