@@ -121,6 +121,32 @@ TEST_F(PortEvents, OutSentAndModemStatusTriggers) {
   EXPECT_TRUE(port->CarrierPresent());
 }
 
+TEST_F(PortEvents, LineErrorTriggerReportsTheErrorsOfItsMask) {
+  const int errors = port->NewStatusTrigger(stLineError);
+  ASSERT_EQ(port->ArmStatusTrigger(errors, leFraming | leOverrun), 0);
+  line->AddLineErrors(leParity);
+  Sync();
+  EXPECT_EQ(recorder.Count(errors), 0u);
+  line->AddLineErrors(leFraming);
+  ASSERT_TRUE(recorder.WaitFor(errors));
+  EXPECT_EQ(recorder.Last(errors).data, leFraming);
+}
+
+TEST_F(PortEvents, WaitForTextInsideAnEventProcedureStillSeesInput) {
+  std::promise<bool> result;
+  bool first = true;
+  port->AttachEventProc([&](TQcComPort& p, uint16_t event, int, int32_t) {
+    if (event != teAvail || !first) return;
+    first = false;
+    p.SendText("AT\r");
+    result.set_value(p.WaitForText("OK", kPatienceTicks, true));
+  });
+  line->Inject("RING\r\n");
+  ASSERT_TRUE(line->WaitWritten(3, kPatienceMs));
+  line->Inject("\r\nOK\r\n");
+  EXPECT_TRUE(result.get_future().get());
+}
+
 TEST_F(PortEvents, EleventhTriggerOfAKindIsRefused) {
   // The fixture's probe is the first timer.
   for (int i = 1; i < kMaxTriggersPerKind; ++i) ASSERT_GT(port->NewTimerTrigger(), 0);
