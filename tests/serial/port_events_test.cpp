@@ -230,20 +230,24 @@ TEST_F(PortEvents, HoldEventsWaitsForARunningProcedure) {
 TEST_F(PortEvents, ProceduresMayDetachThemselvesAndUseThePort) {
   int id = 0;
   std::atomic<int> calls{0};
+  std::atomic<bool> detached{false};
   id = port->AttachEventProc([&](TQcComPort& p, uint16_t event, int, int32_t) {
     if (event != teAvail) return;
     ++calls;
     uint8_t b;
     while (p.ReadByte(b) == 0) p.SendByte(b);  // echo from inside the event
     p.DetachEventProc(id);
+    detached = true;
   });
   ASSERT_GT(id, 0);
   line->Inject("ping");
+  ASSERT_TRUE(WaitUntil([&] { return detached.load(); }));
   ASSERT_TRUE(line->WaitWritten(4, kPatienceMs));
   EXPECT_EQ(line->TakeWritten(), "ping");
   line->Inject("more");
   ASSERT_TRUE(recorder.WaitFor(kAvailTrigger, 2));
   EXPECT_EQ(calls, 1);
+  EXPECT_EQ(port->InputWaiting(), 4);
   EXPECT_EQ(port->DetachEventProc(id), ecBadHandle);
 }
 
