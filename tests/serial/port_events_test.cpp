@@ -263,21 +263,30 @@ TEST_F(PortEvents, WaitForTextIgnoresCaseAndGivesUpAfterItsTicks) {
   EXPECT_EQ(port->InputWaiting(), 2);
   port->DiscardInput();
 
-  // Case matters without ignoreCase: "ok" is not "OK"; the wait ends only
-  // when its 18 ticks have passed on the port's clock.
-  auto strict = wait("OK", 18, false);
+  // Case matters without ignoreCase: "ok" is not "OK". The wait ends only
+  // when its 18 ticks have passed on the port's clock, counted from when it
+  // began, which is no earlier than now.
   line->Inject("\r\nok\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 0; }));
-  EXPECT_EQ(strict.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
-  clock->AdvanceTicks(17);
-  EXPECT_EQ(strict.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
-  clock->AdvanceTicks(1);
+  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 6; }));
+  auto strict = wait("OK", 18, false);
+  int64_t endedAt = -1;
+  const int64_t start = clock->NowMs();
+  while (endedAt < 0) {
+    if (strict.wait_for(std::chrono::milliseconds(1)) == std::future_status::ready) {
+      endedAt = clock->NowMs();
+    } else {
+      clock->Advance(5);
+    }
+  }
   EXPECT_FALSE(strict.get());
+  EXPECT_GE(endedAt - start, 18 * kTickMs);
+  EXPECT_EQ(port->InputWaiting(), 0);
 
   // Text split across arrivals is still found.
-  auto split = wait("CONNECT", 100, true);
   line->Inject("\r\nCON");
-  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 5; }));
+  auto split = wait("CONNECT", 100, true);
+  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 0; }));  // the wait has read "CON"
   line->Inject("NECT 9600\r\n");
   EXPECT_TRUE(split.get());
 }
