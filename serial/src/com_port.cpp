@@ -615,8 +615,16 @@ struct TQcComPort::Impl {
       for (const auto& [id, proc] : snapshot) {
         if (s.stopping || !Attached(id)) continue;
         lk.unlock();
-        proc(self, events[i].event, events[i].handle, events[i].data);
+        bool failed = false;
+        try {
+          proc(self, events[i].event, events[i].handle, events[i].data);
+        } catch (...) {
+          // An escaping exception would end the dispatcher and the program
+          // with it; the port goes on and the log says what happened.
+          failed = true;
+        }
         lk.lock();
+        if (failed) Log("Dispatch", "ProcFailed", events[i].handle);
       }
     }
   }
