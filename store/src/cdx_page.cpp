@@ -236,6 +236,7 @@ bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page, in
     int trail = counted ? node.trails[size_t(i)] : CdxTrailCount(e.key, fill);
     int dup = i == 0 ? 0 : counted ? node.dups[size_t(i)] : CdxDupCount(node.entries[size_t(i - 1)].key, e.key, trail);
     int fresh = keyLen - dup - trail;
+    if (int(e.key.size()) != keyLen || fresh < 0) return false;
     pos -= fresh;
     if (pos < tableEnd) return false;
     std::memcpy(page + pos, e.key.data() + dup, size_t(fresh));

@@ -84,16 +84,19 @@ int CdxFile::Impl::write(uint32_t off, size_t len) {
   return ecOK;
 }
 
-void CdxFile::Impl::cacheLeaf(uint32_t off, CdxNode&& n) {
+void CdxFile::Impl::cacheLeaf(const CdxTree& t, uint32_t off, CdxNode&& n) {
   if (leafCache.size() >= kLeafCacheMax && leafCache.find(off) == leafCache.end()) leafCache.clear();
   CachedLeaf& c = leafCache[off];
   c.node = std::move(n);
+  c.tree = t;
   c.valid = true;
 }
 
 int CdxFile::Impl::takeLeaf(const CdxTree& t, uint32_t off, CdxNode& n) {
   auto it = leafCache.find(off);
-  if (it == leafCache.end() || !it->second.valid) return readNode(t, off, n);
+  if (it == leafCache.end() || !it->second.valid || it->second.tree.header != t.header ||
+      it->second.tree.keyLen != t.keyLen || it->second.tree.fill != t.fill)
+    return readNode(t, off, n);
   n = std::move(it->second.node);
   it->second.valid = false;
   return ecOK;
@@ -293,7 +296,7 @@ int CdxFile::Impl::commitLevel(const CdxTree& t, std::vector<Step>& path, std::v
     std::memcpy(at(off), page, kCdxPageSize);
     if (int rc = write(off, kCdxPageSize); rc != ecOK) return rc;
     auto keep = [&] {
-      if (n.IsLeaf()) cacheLeaf(off, std::move(n));
+      if (n.IsLeaf()) cacheLeaf(t, off, std::move(n));
     };
     if (level == 0) {
       keep();

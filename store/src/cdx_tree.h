@@ -40,11 +40,12 @@ struct CdxFile::Impl {
   // the insert/remove paths put nodes back, right after writing them.
   struct CachedLeaf {
     bool valid = false;
+    CdxTree tree;  // a hostile file may share a page between tags
     CdxNode node;
   };
   std::unordered_map<uint32_t, CachedLeaf> leafCache;
   static constexpr size_t kLeafCacheMax = 8192;
-  void cacheLeaf(uint32_t off, CdxNode&& n);
+  void cacheLeaf(const CdxTree& t, uint32_t off, CdxNode&& n);
   int takeLeaf(const CdxTree& t, uint32_t off, CdxNode& n);
 
   ~Impl();
