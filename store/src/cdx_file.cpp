@@ -57,6 +57,7 @@ bool ValidTagName(std::string_view name) {
 int WriteEmptyDirectory(CdxFile::Impl& im) {
   im.img.assign(kCdxHeaderSize + kCdxPageSize, 0);
   im.leafCache.clear();
+  im.cachedLeaves = 0;
   CdxHeader h;
   h.root = kCdxHeaderSize;
   h.keyLength = kCdxDirKeyLength;

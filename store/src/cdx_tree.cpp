@@ -63,11 +63,10 @@ int CdxFile::Impl::load() {
 int CdxFile::Impl::write(uint32_t off, size_t len) {
   if (sticky != ecOK) return sticky;
   if (readOnly) return ecAccessDenied;
-  if (!leafCache.empty()) {
-    for (uint32_t p = off / kCdxPageSize * kCdxPageSize; p < off + len; p += kCdxPageSize) {
-      auto it = leafCache.find(p);
-      if (it != leafCache.end()) it->second.valid = false;
-    }
+  if (cachedLeaves > 0) {
+    const size_t last = std::min(leafCache.size(), (size_t(off) + len + kCdxPageSize - 1) / kCdxPageSize);
+    for (size_t p = off / kCdxPageSize; p < last; ++p)
+      if (leafCache[p]) leafCache[p]->valid = false;
   }
   ++writes;
   if (writeLimit >= 0 && int64_t(writes) > writeLimit) return ecOK;  // the simulated crash happened
@@ -85,20 +84,30 @@ int CdxFile::Impl::write(uint32_t off, size_t len) {
 }
 
 void CdxFile::Impl::cacheLeaf(const CdxTree& t, uint32_t off, CdxNode&& n) {
-  if (leafCache.size() >= kLeafCacheMax && leafCache.find(off) == leafCache.end()) leafCache.clear();
-  CachedLeaf& c = leafCache[off];
+  const size_t page = off / kCdxPageSize;
+  if (page >= leafCache.size()) leafCache.resize(page + 1);
+  if (!leafCache[page]) {
+    if (cachedLeaves >= kLeafCacheMax) {
+      for (auto& slot : leafCache) slot.reset();
+      cachedLeaves = 0;
+    }
+    leafCache[page] = std::make_unique<CachedLeaf>();
+    ++cachedLeaves;
+  }
+  CachedLeaf& c = *leafCache[page];
   c.node = std::move(n);
   c.tree = t;
   c.valid = true;
 }
 
 int CdxFile::Impl::takeLeaf(const CdxTree& t, uint32_t off, CdxNode& n) {
-  auto it = leafCache.find(off);
-  if (it == leafCache.end() || !it->second.valid || it->second.tree.header != t.header ||
-      it->second.tree.keyLen != t.keyLen || it->second.tree.fill != t.fill)
+  const size_t page = off / kCdxPageSize;
+  CachedLeaf* c = page < leafCache.size() ? leafCache[page].get() : nullptr;
+  if (c == nullptr || !c->valid || off % kCdxPageSize != 0 || c->tree.header != t.header ||
+      c->tree.keyLen != t.keyLen || c->tree.fill != t.fill)
     return readNode(t, off, n);
-  n = std::move(it->second.node);
-  it->second.valid = false;
+  n = std::move(c->node);
+  c->valid = false;
   return ecOK;
 }
 

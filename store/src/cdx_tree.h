@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <memory>
 #include <vector>
 
 #include "cdx_file.h"
@@ -43,7 +43,8 @@ struct CdxFile::Impl {
     CdxTree tree;  // a hostile file may share a page between tags
     CdxNode node;
   };
-  std::unordered_map<uint32_t, CachedLeaf> leafCache;
+  std::vector<std::unique_ptr<CachedLeaf>> leafCache;  // by page number
+  size_t cachedLeaves = 0;
   static constexpr size_t kLeafCacheMax = 8192;
   void cacheLeaf(const CdxTree& t, uint32_t off, CdxNode&& n);
   int takeLeaf(const CdxTree& t, uint32_t off, CdxNode& n);
