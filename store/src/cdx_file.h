@@ -175,13 +175,16 @@ class CdxCursor {
   uint32_t RecNo() const { return recno_; }
 
  private:
+  enum class Edge { On, PastEnd, BeforeStart };
+  const CdxTagInfo* info() const;
   int loadLeaf(uint32_t offset);
   int resync();
-  int stepForward();   // stored order
-  int stepBackward();  // stored order
-  int physFirst();
-  int physLast();
-  int physSeek(std::string_view key, uint32_t recno, bool prefix, bool after);
+  int stepForward(Edge& edge);   // stored order
+  int stepBackward(Edge& edge);  // stored order
+  int physFirst(Edge& edge);
+  int physLast(Edge& edge);
+  int physSeek(std::string_view key, uint32_t recno, bool after, Edge& edge);
+  int finish(int rc, Edge edge, bool forwardLogical);
 
   CdxFile& file_;
   int tag_;
@@ -193,7 +196,8 @@ class CdxCursor {
   int index_ = -1;
   std::string key_;
   uint32_t recno_ = 0;
-  bool valid_ = false;
+  bool valid_ = false;    // key_/recno_ hold the current entry
+  bool between_ = false;  // the current entry was removed; index_ is its successor
   bool eof_ = true;
   bool bof_ = true;
 };
