@@ -47,6 +47,10 @@ struct TagState {
   Expression key;
   Expression cond;
   bool hasFor = false;
+  // A FOR condition that reads nothing but the delete flag has two answers,
+  // worked out once.
+  bool forByFlag = false;
+  bool forLive = true, forDeleted = true;
   CdxKeyType type = CdxKeyType::Character;
   int length = 0;
 };
@@ -73,7 +77,9 @@ struct TTable::Impl {
   }
 
   bool InTag(const TagState& t, const std::uint8_t* rec, std::uint32_t recno) const {
-    return !t.hasFor || t.cond.EvaluateLogical(rec, recno);
+    if (!t.hasFor) return true;
+    if (t.forByFlag) return rec[0] == static_cast<std::uint8_t>(dbf::kDeleted) ? t.forDeleted : t.forLive;
+    return t.cond.EvaluateLogical(rec, recno);
   }
 
   std::string KeyOf(const TagState& t, const std::uint8_t* rec, std::uint32_t recno) const {
@@ -104,6 +110,13 @@ struct TTable::Impl {
         message = "tag " + t.name + ": FOR condition is not a logical expression";
         return false;
       }
+      t.forByFlag = t.cond.OnlyDeleteFlag();
+      if (t.forByFlag) {
+        std::vector<std::uint8_t> probe = BlankRecord();
+        t.forLive = t.cond.EvaluateLogical(probe.data(), 1);
+        probe[0] = static_cast<std::uint8_t>(dbf::kDeleted);
+        t.forDeleted = t.cond.EvaluateLogical(probe.data(), 1);
+      }
     }
     switch (t.key.Type()) {
       case ExprType::Character:
@@ -131,20 +144,25 @@ struct TTable::Impl {
     return true;
   }
 
-  // Calls `fn(rec, recno)` for every record, reading in chunks.
+  // Calls `fn(rec, recno)` for every record, reading in chunks. (A mapping of
+  // the file measured slower than chunked reads, and a file cut short behind
+  // it would fault.)
   template <typename Fn>
   int Scan(Fn&& fn, const ProgressHook* progress = nullptr) {
     const std::uint32_t count = dbf.RecordCount();
     const std::size_t len = static_cast<std::size_t>(dbf.RecordLength());
+    auto report = [&](std::uint32_t done) {
+      if (progress && *progress) (*progress)(count == 0 ? 100 : static_cast<int>(done * 100ull / count));
+    };
+    report(0);
     chunk.resize(kScanChunk * len);
-    if (progress && *progress) (*progress)(0);
     for (std::uint32_t first = 1; first <= count && first != 0; first += kScanChunk) {
       const std::uint32_t n = std::min(kScanChunk, count - first + 1);
       if (const int rc = dbf.ReadRange(first, n, chunk.data()); rc != 0) return rc;
       for (std::uint32_t i = 0; i < n; ++i) fn(chunk.data() + i * len, first + i);
-      if (progress && *progress) (*progress)(static_cast<int>((first + n - 1) * 100ull / count));
+      if (first + n - 1 < count) report(first + n - 1);
     }
-    if (progress && *progress) (*progress)(100);
+    report(count);
     return 0;
   }
 };
