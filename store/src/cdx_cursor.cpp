@@ -134,6 +134,7 @@ int CdxCursor::finish(int rc, Edge edge, bool forwardLogical) {
 
 int CdxCursor::resync() {
   if (generation_ == file_.Generation() || !valid_) return ecOK;
+  if (int(key_.size()) != info()->keyLength) return ecCdxNoTag;  // the tags were recreated
   CdxLeafPos pos;
   if (int rc = file_.impl_->seek(TreeOf(*info()), key_, recno_, false, pos); rc != ecOK) return rc;
   if (int rc = loadLeaf(pos.leaf); rc != ecOK) return rc;

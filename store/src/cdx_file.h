@@ -130,9 +130,19 @@ class CdxFile {
   // sibling links, loops, key order, interior keys against their children.
   // expectedKeys < 0 skips the count comparison. ecOK or ecCdxDamaged.
   int Check(int tag, int64_t expectedKeys = -1);
-  // Cheap check for open time: leaf chain and counts only (no key decoding
-  // beyond the page headers). ecOK or ecCdxDamaged.
+  // Cheap check for open time: page headers and entry tables of the leaves,
+  // the leaf chain against the leaves the interior nodes point to, and the
+  // key count; no key is decoded. A change cut short by a crash fails this
+  // check or leaves a tag that is correct. ecOK or ecCdxDamaged.
   int QuickCheck(int tag, int64_t expectedKeys = -1);
+  //
+  // After a damaged tag, the safest repair is DropAllTags and a BulkBuild of
+  // every tag (the file is truncated, so no damaged page survives).
+
+  // Tests: count page writes, and drop every write after the first `limit`
+  // (as a crash at that point would); -1 = no limit.
+  void SetWriteLimitForTesting(int64_t limit);
+  uint64_t WritesForTesting() const;
 
   // Changes since open; cursors use it to notice that they must re-seek.
   uint64_t Generation() const { return generation_; }

@@ -63,6 +63,8 @@ int CdxFile::Impl::load() {
 int CdxFile::Impl::write(uint32_t off, size_t len) {
   if (sticky != ecOK) return sticky;
   if (readOnly) return ecAccessDenied;
+  ++writes;
+  if (writeLimit >= 0 && int64_t(writes) > writeLimit) return ecOK;  // the simulated crash happened
   size_t done = 0;
   while (done < len) {
     ssize_t n = ::pwrite(fd, img.data() + off + done, len - done, off_t(off + done));
@@ -382,6 +384,19 @@ int CdxFile::Impl::insert(const CdxTree& t, std::string_view key, uint32_t recno
   auto it = std::lower_bound(es.begin(), es.end(), e,
                              [](const CdxEntry& a, const CdxEntry& b) { return CdxCompare(a, b) < 0; });
   if (it != es.end() && CdxCompare(*it, e) == 0) return ecOK;
+  // A new largest entry of a subtree: raise the interior bounds above it
+  // first, top down. Cut short, that leaves bounds larger than their
+  // subtree's keys, which every reader handles; the reverse order could
+  // leave a bound below a key, which misroutes later searches.
+  for (size_t l = 0; l < L; ++l) {
+    uint8_t* raw = at(path[l].offset) + kCdxInteriorEntries + path[l].index * (t.keyLen + 8);
+    if (CdxCompare(raw, CdxGet32BE(raw + t.keyLen), reinterpret_cast<const uint8_t*>(key.data()), recno,
+                   t.keyLen) >= 0)
+      continue;
+    std::memcpy(raw, key.data(), size_t(t.keyLen));
+    CdxPut32BE(raw + t.keyLen, recno);
+    if (int rc = write(path[l].offset, kCdxPageSize); rc != ecOK) return rc;
+  }
   const int pos = int(it - es.begin());
   es.insert(it, std::move(e));
   return commitLevel(t, path, nodes, loaded, int(L), pos);
@@ -587,11 +602,36 @@ int CdxFile::Impl::check(const CdxTree& t, int64_t expected, bool full, uint32_t
   std::vector<bool> seen(pages(), false);
   uint64_t count = 0;
   if (!full) {
-    uint32_t off, last;
-    if (firstLeaf(t, off) != ecOK || lastLeaf(t, last) != ecOK) return ecCdxDamaged;
+    // The leaves the interior nodes point to, in tree order (interior pages
+    // are few, and leaves are not decoded), must be exactly the leaf chain:
+    // a change cut short between its page writes breaks this agreement.
+    std::vector<uint32_t> treeLeaves;
+    std::vector<std::pair<uint32_t, int>> stack{{root(t), 0}};
+    int leafDepth = -1;
+    while (!stack.empty()) {
+      auto [off, depth] = stack.back();
+      stack.pop_back();
+      if (!nodeOk(off) || depth >= kMaxDepth) return ecCdxDamaged;
+      const uint8_t* p = at(off);
+      const uint16_t attr = CdxGet16(p + kCdxNodeAttr);
+      if (attr > 3) return ecCdxDamaged;
+      if (attr & kCdxAttrLeaf) {
+        if (leafDepth < 0) leafDepth = depth;
+        if (depth != leafDepth) return ecCdxDamaged;
+        treeLeaves.push_back(off);
+        continue;
+      }
+      if (seen[off / kCdxPageSize]) return ecCdxDamaged;
+      seen[off / kCdxPageSize] = true;
+      const int n = CdxGet16(p + kCdxNodeCount);
+      if (n < 1 || n > CdxInteriorCapacity(t.keyLen)) return ecCdxDamaged;
+      for (int i = n; i-- > 0;)
+        stack.push_back({CdxGet32BE(p + kCdxInteriorEntries + i * (t.keyLen + 8) + t.keyLen + 4), depth + 1});
+    }
+    uint32_t off = treeLeaves.front();
     uint32_t prev = kCdxNone;
-    while (true) {
-      if (!nodeOk(off) || seen[off / kCdxPageSize]) return ecCdxDamaged;
+    for (size_t k = 0;; ++k) {
+      if (k >= treeLeaves.size() || off != treeLeaves[k] || seen[off / kCdxPageSize]) return ecCdxDamaged;
       seen[off / kCdxPageSize] = true;
       const uint8_t* p = at(off);
       uint16_t attr;
@@ -601,11 +641,13 @@ int CdxFile::Impl::check(const CdxTree& t, int64_t expected, bool full, uint32_t
       if (CdxIsNone(prev) ? !CdxIsNone(left) : left != prev) return ecCdxDamaged;
       count += uint32_t(n);
       uint32_t right = CdxGet32(p + kCdxNodeRight);
-      if (CdxIsNone(right)) break;
+      if (CdxIsNone(right)) {
+        if (k + 1 != treeLeaves.size()) return ecCdxDamaged;
+        break;
+      }
       prev = off;
       off = right;
     }
-    if (off != last) return ecCdxDamaged;
   } else {
     // Depth-first over the tree: every node sound, keys in strict order,
     // interior entries bounding their children, all leaves on one level and

@@ -32,6 +32,8 @@ struct CdxFile::Impl {
   // before the call returns, to the file.
   std::vector<uint8_t> img;
   int sticky = ecOK;  // first write failure; later changes are refused
+  uint64_t writes = 0;
+  int64_t writeLimit = -1;  // tests: writes past this count never reach the file
 
   ~Impl();
   int load();
