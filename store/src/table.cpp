@@ -259,21 +259,18 @@ std::string TTable::TablePath() const {
 }
 
 std::string TTable::IndexPath() const {
+  // The table's name with the extension CDX, in the case of the table's own
+  // extension (QCOUT.DBF -> QCOUT.CDX, mail.dbf -> mail.cdx); an existing
+  // index of the other case is found too.
   std::string p = TablePath();
   const std::size_t slash = p.find_last_of('/');
   const std::size_t dot = p.find_last_of('.');
-  const bool upper = p.size() >= 3 && std::isupper(static_cast<unsigned char>(p.back()));
+  const bool lower = !p.empty() && std::islower(static_cast<unsigned char>(p.back()));
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) p.resize(dot);
-  p += upper || p.empty() || !std::islower(static_cast<unsigned char>(p.back())) ? ".CDX" : ".cdx";
-  // Keep the case of the table's name (QCOUT.DBF -> QCOUT.CDX, mail.dbf -> mail.cdx),
-  // and find an existing index whatever its case.
-  if (!FileExists(p)) {
-    std::string other = p;
-    const bool isUpper = other.compare(other.size() - 4, 4, ".CDX") == 0;
-    other.replace(other.size() - 4, 4, isUpper ? ".cdx" : ".CDX");
-    if (FileExists(other)) return other;
-  }
-  return p;
+  const std::string preferred = p + (lower ? ".cdx" : ".CDX");
+  const std::string other = p + (lower ? ".CDX" : ".cdx");
+  if (!FileExists(preferred) && FileExists(other)) return other;
+  return preferred;
 }
 
 bool TTable::Active() const { return impl_->dbf.IsOpen(); }
