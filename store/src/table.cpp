@@ -254,23 +254,23 @@ int TTable::Ok() const {
 }
 
 std::string TTable::TablePath() const {
-  if (folder_.empty()) return tableName_;
-  return folder_.back() == '/' ? folder_ + tableName_ : folder_ + "/" + tableName_;
+  if (impl_->dbf.IsOpen()) return impl_->dbf.Path();
+  return PathNoCase(folder_, tableName_);
 }
 
 std::string TTable::IndexPath() const {
   // The table's name with the extension CDX, in the case of the table's own
   // extension (QCOUT.DBF -> QCOUT.CDX, mail.dbf -> mail.cdx); an existing
-  // index of the other case is found too.
-  std::string p = TablePath();
-  const std::size_t slash = p.find_last_of('/');
-  const std::size_t dot = p.find_last_of('.');
-  const bool lower = !p.empty() && std::islower(static_cast<unsigned char>(p.back()));
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) p.resize(dot);
-  const std::string preferred = p + (lower ? ".cdx" : ".CDX");
-  const std::string other = p + (lower ? ".CDX" : ".cdx");
-  if (!FileExists(preferred) && FileExists(other)) return other;
-  return preferred;
+  // index whose name differs in case is found too.
+  std::string name = TablePath();
+  std::string folder;
+  if (const std::size_t slash = name.find_last_of('/'); slash != std::string::npos) {
+    folder = name.substr(0, slash + 1);
+    name = name.substr(slash + 1);
+  }
+  const bool lower = !name.empty() && std::islower(static_cast<unsigned char>(name.back()));
+  if (const std::size_t dot = name.find_last_of('.'); dot != std::string::npos) name.resize(dot);
+  return PathNoCase(folder, name + (lower ? ".cdx" : ".CDX"));
 }
 
 bool TTable::Active() const { return impl_->dbf.IsOpen(); }

@@ -259,3 +259,25 @@ TEST_F(FaxTables, CloseAndOpenKeepsPositionAndFilter) {
 
 }  // namespace
 }  // namespace qc
+
+namespace qc {
+namespace {
+
+TEST_F(FaxTables, TablesAreFoundWhateverTheCaseOfTheirNames) {
+  {
+    TTable t;
+    ASSERT_TRUE(OpenOutFaxDBF(t, dir_.Path()));
+    AddOut(t, {"kept", "20240101", "10:00"});
+  }
+  std::filesystem::rename(dir_.File("QCOUT.DBF"), dir_.File("qcout.dbf"));
+  std::filesystem::rename(dir_.File("QCOUT.CDX"), dir_.File("QcOut.Cdx"));
+  TTable t;
+  ASSERT_TRUE(OpenOutFaxDBF(t, dir_.Path())) << t.LastError();
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("QCOUT.DBF")));
+  EXPECT_FALSE(t.IndexRebuilt());
+  ASSERT_EQ(t.SetOrder(1), 0);
+  EXPECT_EQ(Column(t, "SUBJECT"), std::vector<std::string>{"kept"});
+}
+
+}  // namespace
+}  // namespace qc
