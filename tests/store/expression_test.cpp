@@ -79,6 +79,8 @@ TEST(Expression, EvaluatesOnRecords) {
       {"RECNO() = 7", &sent, "L:T"},
       {"QCOUT->SUBJECT = 'alpha'", &sent, "L:T"},
       {"UPPER('grüße')", &sent, "C:GRÜßE"},
+      {"SUBSTR(subject, 2, 3)", &sent, "C:lph"},
+      {"LEFT(TIMESENT, 2) + RIGHT(DTOS(DATESENT), 2)", &sent, "C:1712"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
