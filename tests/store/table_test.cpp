@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <tuple>
@@ -168,6 +169,35 @@ TEST(HostileTable, UnreadableIndexIsDroppedAndRecreated) {
     TTable t;
     ASSERT_TRUE(OpenPhoneBookDBF(t, dir.Path(), true)) << t.LastError();
     EXPECT_EQ(t.TagCount(), 1);
+    EXPECT_EQ(Walk(t).size(), 3u);
+  }
+}
+
+TEST(HostileTable, DamagedIndexPagesAreRebuiltAtOpen) {
+  ScratchDir dir;
+  SmallTable(dir, 3);
+  const std::vector<std::uint8_t> good = Slurp(dir.File("QCPB.CDX"));
+  ASSERT_GE(good.size(), 2048u);
+  const std::size_t last = good.size() - 512;  // the tag's root leaf
+  const struct {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+  } cases[] = {
+      {"page of 0xFF", [&](auto& b) { std::fill(b.begin() + static_cast<std::ptrdiff_t>(last), b.end(), 0xFF); }},
+      {"sibling pointing outside the file", [&](auto& b) { b[last + 8] = 0x00; b[last + 9] = 0xF0; b[last + 10] = 0x7F; b[last + 11] = 0; }},
+      {"sibling pointing at itself", [&](auto& b) {
+         for (int i = 0; i < 4; ++i) b[last + 8 + i] = static_cast<std::uint8_t>(last >> (8 * i));
+       }},
+      {"file cut short", [&](auto& b) { b.resize(last + 100); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> b = good;
+    c.damage(b);
+    Spill(dir.File("QCPB.CDX"), b);
+    TTable t;
+    ASSERT_TRUE(OpenPhoneBookDBF(t, dir.Path(), true)) << t.LastError();
+    EXPECT_TRUE(t.IndexRebuilt());
     EXPECT_EQ(Walk(t).size(), 3u);
   }
 }
