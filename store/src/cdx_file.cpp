@@ -56,6 +56,8 @@ bool ValidTagName(std::string_view name) {
 // An empty file: the directory's header and its empty root leaf.
 int WriteEmptyDirectory(CdxFile::Impl& im) {
   im.img.assign(kCdxHeaderSize + kCdxPageSize, 0);
+  im.leafCache.clear();
+  im.cachedLeaves = 0;
   CdxHeader h;
   h.root = kCdxHeaderSize;
   h.keyLength = kCdxDirKeyLength;

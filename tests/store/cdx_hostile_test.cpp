@@ -86,6 +86,7 @@ struct Damage {
   const char* what;
   void (*apply)(Sample& s);
   bool openFails;  // else Open succeeds and a later call reports it
+  int flaggedTag = 1;  // the tag whose check must fail
 };
 
 const Damage kDamages[] = {
@@ -133,6 +134,13 @@ const Damage kDamages[] = {
      false},
     {"attribute_garbage", [](Sample& s) { Put16(s.bytes, s.firstLeaf, 0x7777); }, false},
     {"file_cut_in_a_tag", [](Sample& s) { s.bytes.resize(s.bytes.size() - 3 * kCdxPageSize - 100); }, false},
+    {"tags_share_a_leaf",
+     [](Sample& s) {
+       const uint32_t small = s.header + kCdxHeaderSize + kCdxPageSize;  // tag 2's header follows tag 1's first pages
+       ASSERT_EQ(CdxGet16(&s.bytes[small + kCdxHdrKeyLength]), 4);
+       Put32(s.bytes, small, s.firstLeaf);
+     },
+     false, 2},
 };
 
 void PrintTo(const Damage& d, std::ostream* os) { *os << d.what; }
@@ -151,7 +159,8 @@ TEST_P(CdxHostile, ReportsAnErrorCode) {
     EXPECT_NE(open, ecOK);
   } else {
     ASSERT_EQ(open, ecOK);
-    EXPECT_EQ(f->QuickCheck(1) == ecOK && f->Check(1) == ecOK, false);
+    const int tag = GetParam().flaggedTag;
+    EXPECT_EQ(f->QuickCheck(tag) == ecOK && f->Check(tag) == ecOK, false);
   }
   EXPECT_NE(Exercise(dir.File("bad.cdx")), ecOK);
 }
