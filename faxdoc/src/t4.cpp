@@ -381,41 +381,47 @@ void TFaxLineDecoder::StartPage() {
   pageEnded_ = false;
   eolCount_ = 0;
   position_ = 0;
+  dirtyLo_ = dirtyHi_ = 0;
   stats_ = TFaxDecodeStats{};
-}
-
-inline void TFaxLineDecoder::applyRun(unsigned length) {
-  eolCount_ = 0;
-  if (beforeFirstEol_) return;
-  if ((length >> 3) + (position_ >> 3) >= kLineBufferBytes) return;
-  if (black_ && length) setBits(line_, position_, length);
-  position_ += length;
-  if (length < 64) black_ = !black_;
-}
-
-void TFaxLineDecoder::endOfLine() {
-  if (position_ > 0) {
-    const unsigned bytes = position_ >> 3;
-    if (bytes == 216 || bytes == 256) {
-      ++stats_.LinesDelivered;
-      if (sink_) sink_(line_, static_cast<int>(bytes));
-    } else {
-      ++stats_.LinesDropped;
-    }
-    std::memset(line_, 0, std::min<size_t>((position_ + 7) / 8 + 1, sizeof line_));
-    position_ = 0;
-  }
-  black_ = false;
-  beforeFirstEol_ = false;
-  if (++eolCount_ >= 3) pageEnded_ = true;
 }
 
 size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
   if (pageEnded_) return 0;
   const uint8_t* p = data;
   const uint8_t* const end = data + n;
+  // The walk's state lives in locals: stores into the line buffer may alias
+  // any member, which would force every member back to memory per run.
   uint64_t acc = acc_;
   int bits = bits_;
+  bool black = black_;
+  unsigned pos = position_;
+  unsigned dirtyLo = dirtyLo_, dirtyHi = dirtyHi_;
+  bool skipOnes = skipOnes_, zeroLoop = zeroLoop_, before = beforeFirstEol_;
+  int eolCount = eolCount_;
+  uint8_t* const line = line_;
+  const uint16_t* const whiteTable = gDecodeTables->White;
+  const uint16_t* const blackTable = gDecodeTables->Black;
+
+  // An EOL: deliver or drop the line in progress; true when the page ends.
+  auto endOfLine = [&]() {
+    if (pos > 0) {
+      const unsigned bytes = pos >> 3;
+      if (bytes == 216 || bytes == 256) {
+        ++stats_.LinesDelivered;
+        if (sink_) sink_(line, static_cast<int>(bytes));
+      } else {
+        ++stats_.LinesDropped;
+      }
+      // Only black runs set bits: clear what they touched.
+      if (dirtyHi > dirtyLo) std::memset(line + dirtyLo, 0, dirtyHi - dirtyLo);
+      dirtyLo = dirtyHi = 0;
+      pos = 0;
+    }
+    black = false;
+    before = false;
+    return ++eolCount >= 3;
+  };
+
   for (;;) {
     if (bits <= 56) {
       if (end - p >= 8) {
@@ -436,7 +442,7 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
       }
     }
     if (bits == 0) break;
-    if (skipOnes_) {
+    if (__builtin_expect(skipOnes, 0)) {
       const uint64_t zeros = ~acc;
       const int t = zeros ? std::countr_zero(zeros) : 64;
       if (t >= bits) {
@@ -447,10 +453,10 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
       }
       acc >>= t;
       bits -= t;
-      skipOnes_ = false;
+      skipOnes = false;
       ++stats_.SkipOnesRecoveries;
     }
-    if (zeroLoop_) {
+    if (__builtin_expect(zeroLoop, 0)) {
       if (acc == 0) {
         bits = 0;
         if (p == end) break;
@@ -459,38 +465,60 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
       const int t = std::countr_zero(acc);
       acc = (acc >> t) >> 1;
       bits -= t + 1;
-      zeroLoop_ = false;
-      endOfLine();
-      if (pageEnded_) break;
+      zeroLoop = false;
+      if (endOfLine()) {
+        pageEnded_ = true;
+        break;
+      }
       continue;
     }
-    const uint16_t e = (black_ ? gDecodeTables->Black : gDecodeTables->White)[acc & 0x1FFF];
+    const uint16_t e = (black ? blackTable : whiteTable)[acc & 0x1FFF];
     const int len = e & 15;
-    if (len > bits || (len == 0 && bits < 11)) {
+    if (__builtin_expect(len > bits || (len == 0 && bits < 11), 0)) {
       if (p == end) break;
       continue;
     }
     if (len == 0) {
       acc >>= 11;
       bits -= 11;
-      zeroLoop_ = true;
+      zeroLoop = true;
       continue;
     }
     acc >>= len;
     bits -= len;
     const unsigned v = e >> 4;
-    if (v < kEolEntry) {
-      applyRun(v);
+    if (__builtin_expect(v < kEolEntry, 1)) {
+      eolCount = 0;
+      // A run that would pass byte 512 is ignored, its colour change too.
+      if (!before && (v >> 3) + (pos >> 3) < kLineBufferBytes) {
+        if (black && v) {
+          setBits(line, pos, v);
+          if (dirtyHi == 0) dirtyLo = pos >> 3;
+          dirtyHi = ((pos + v - 1) >> 3) + 1;
+        }
+        pos += v;
+        if (v < 64) black = !black;
+      }
     } else if (v == kEolEntry) {
-      endOfLine();
-      if (pageEnded_) break;
+      if (endOfLine()) {
+        pageEnded_ = true;
+        break;
+      }
     } else {
       ++stats_.BadCodes;
-      skipOnes_ = true;
+      skipOnes = true;
     }
   }
   acc_ = acc;
   bits_ = bits;
+  black_ = black;
+  position_ = pos;
+  dirtyLo_ = dirtyLo;
+  dirtyHi_ = dirtyHi;
+  skipOnes_ = skipOnes;
+  zeroLoop_ = zeroLoop;
+  beforeFirstEol_ = before;
+  eolCount_ = eolCount;
   const size_t fed = static_cast<size_t>(p - data);
   const size_t unused = static_cast<size_t>(bits) / 8;
   return fed > unused ? fed - unused : 0;

@@ -153,9 +153,6 @@ class TFaxLineDecoder {
   uint64_t BadCodes() const { return stats_.BadCodes; }
 
  private:
-  void applyRun(unsigned length);
-  void endOfLine();
-
   LineSink sink_;
   uint64_t acc_ = 0;  // pending bits, next bit in bit 0
   int bits_ = 0;
@@ -166,6 +163,7 @@ class TFaxLineDecoder {
   bool pageEnded_ = false;
   int eolCount_ = 0;
   unsigned position_ = 0;  // pixels into the line
+  unsigned dirtyLo_ = 0, dirtyHi_ = 0;  // bytes black runs have set in the line
   TFaxDecodeStats stats_;
   // A run is accepted while its start byte plus length / 8 stays below 512,
   // so the last one may reach a few bits past 4096 pixels: keep room for it.
