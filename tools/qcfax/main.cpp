@@ -11,6 +11,8 @@ namespace qc::qcfax {
 // Run_name(args) in name_command.cpp; adding a command is one line here.
 #define QCFAX_COMMANDS(X)                                                                     \
   X(info, "FILE.APF", "the file header and one line per page")                                \
+  X(convert, "[--fine] [--wide] [--left-margin N] [--top-margin N] [--type text|tiff|pcx|dcx|bmp|pbm] INPUT OUTPUT.APF", \
+    "a text or image file as an APF file")                                                    \
   X(unpack, "[--double-height] FILE.APF PAGE OUTPUT.pbm", "a page's decoded lines as a PBM")
 
 #define QCFAX_DECLARE(name, synopsis, help) int Run_##name(const Args& args);
