@@ -536,6 +536,9 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
   // Runs are applied while their byte plus length / 8 stays below this; 0
   // before the first EOL, where runs give no pixels.
   unsigned runLimit = before ? 0 : kLineBufferBytes;
+  // Two runs of at most 63 pixels from below this position stay clear of it.
+  constexpr unsigned kPairLimit = (kLineBufferBytes - 16) * 8;
+  unsigned pairLimit = before ? 0 : kPairLimit;
   int eolCount = eolCount_;
   uint8_t* const line = line_;
   const uint32_t* const tables = decodeTables().Both;
@@ -605,23 +608,25 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
       bits -= len;
       if (__builtin_expect(v < kEolEntry, 1)) {
         eolCount = 0;
+        const int total = (e >> 4) & 15;
+        if (total != 0 && pos < pairLimit && total - len <= bits) {
+          // A terminating code of the other colour follows within the bits
+          // at hand: apply both now, exactly as two steps would. Below
+          // pairLimit neither run can reach byte 512.
+          const unsigned v2 = e >> 20;
+          if (black)
+            setBits(line, pos, v);
+          else
+            setBits(line, pos + v, v2);
+          pos += v + v2;
+          acc >>= total - len;
+          bits -= total - len;
+          continue;  // two flips: the colour is the same again
+        }
         // A run that would pass byte 512 is ignored, its colour change too.
         if (__builtin_expect((v >> 3) + (pos >> 3) < runLimit, 1)) {
           if (black && v) setBits(line, pos, v);
           pos += v;
-          const int total = (e >> 4) & 15;
-          if (total != 0 && total - len <= bits) {
-            // A terminating code of the other colour follows within the
-            // bits at hand: apply it now, exactly as the next step would.
-            const unsigned v2 = e >> 20;
-            if ((v2 >> 3) + (pos >> 3) < runLimit) {
-              if (!black && v2) setBits(line, pos, v2);
-              pos += v2;
-              acc >>= total - len;
-              bits -= total - len;
-              continue;  // two flips: the colour is the same again
-            }
-          }
           black ^= v < 64 ? 1u : 0u;
         }
         continue;
@@ -648,6 +653,7 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
       black = 0;
       before = false;
       runLimit = kLineBufferBytes;
+      pairLimit = kPairLimit;
       if (++eolCount >= 3) {
         pageEnded_ = true;
         break;
