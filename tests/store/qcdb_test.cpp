@@ -84,7 +84,9 @@ TEST(Qcdb, CommandsWorkOnTheFaxTables) {
       EXPECT_EQ(r.out, s.output);
     } else {
       EXPECT_NE(r.out.find(s.output), std::string::npos) << r.out;
-      if (s.status == 1) EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+      if (s.status == 1) {
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+      }
     }
   }
 }

@@ -156,7 +156,9 @@ TEST(HostileTable, CountThatDisagreesWithTheSizeOpensEveryCompleteRecord) {
     const std::vector<std::uint8_t> after = Slurp(dir.File("QCPB.DBF"));
     EXPECT_EQ(after[4], c.records);
     EXPECT_EQ(after.size(), headerLength + c.records * recordLength + (c.mended ? 1 : 0));
-    if (c.mended) EXPECT_EQ(after.back(), 0x1A);
+    if (c.mended) {
+      EXPECT_EQ(after.back(), 0x1A);
+    }
   }
 }
 
@@ -323,7 +325,9 @@ TEST(TableTags, EveryTagStaysRightThroughRandomChanges) {
       ASSERT_EQ(t.GoTo(1 + rng() % t.RecordCount()), 0) << t.LastError();
       t.SetShowDeleted(false);
       if (op == 9) {
-        if (!t.IsDeleted()) ASSERT_EQ(t.Delete(), 0) << t.LastError();
+        if (!t.IsDeleted()) {
+          ASSERT_EQ(t.Delete(), 0) << t.LastError();
+        }
         continue;
       }
       ASSERT_EQ(t.Edit(), 0);
