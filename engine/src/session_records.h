@@ -16,8 +16,6 @@
 
 namespace qc {
 
-class TQcComPort;
-class OwnerLoop;
 class HeaderRenderer;
 struct SessionHandle;
 
@@ -86,9 +84,7 @@ struct SessionData {
   int modemStatusTrigger = -1;
 
   uint32_t statusInterval = 1;  // seconds
-  SessionOwner* owner = nullptr;
-  OwnerLoop* ownerLoop = nullptr;
-  TQcComPort* port = nullptr;
+  std::shared_ptr<SessionOwner> owner;
   bool eventProcAttached = false;
 
   bool isSender = false;
