@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "control/error_codes.h"
+#include "header_renderer.h"
 
 namespace qc {
 
@@ -113,6 +114,9 @@ bool FaxSession::TriggerIsAccepted(int trigger) const {
 int FaxSession::Start() {
   SessionData& d = Data();
   if (!port_) return ecPortNotAssigned;
+  // The whole start runs under the gate: a dispatcher still leaving the last
+  // session's final event must not see the records change under it.
+  std::unique_lock lock(gate_->mutex);
   running_ = true;
   abortRequested_ = false;
   d.availTrigger = port_->SetDataTrigger(1);
@@ -127,27 +131,22 @@ int FaxSession::Start() {
     Finish();
     return d.error;
   }
-
-  {
-    std::unique_lock lock(gate_->mutex);
-    if (PrepareStep() != 0 || d.error != 0) {
-      NotifyStatus(2);
-      Finish();
-      return d.error;
-    }
-    EventEntry(peAvail, d.availTrigger);
-    if (h_.state == EndState()) return d.error;
+  if (PrepareStep() != 0 || d.error != 0) {
+    NotifyStatus(2);
+    Finish();
+    return d.error;
   }
+  EventEntry(peAvail, d.availTrigger);
+  if (h_.state == EndState()) return d.error;
 
   std::weak_ptr<Gate> weakGate = gate_;
   const int attached = port_->AttachEventProc([weakGate](uint16_t code, int trigger) {
     auto gate = weakGate.lock();
     if (!gate) return;
-    std::lock_guard lock(gate->mutex);
+    std::lock_guard guard(gate->mutex);
     if (gate->session) gate->session->EventEntry(code, trigger);
   });
   if (attached != 0) {
-    std::lock_guard lock(gate_->mutex);
     SetError(attached);
     Finish();
     return d.error;
@@ -155,10 +154,7 @@ int FaxSession::Start() {
   d.eventProcAttached = true;
   ArmStatusTimer();
   // Bytes that came in before the procedure was attached raised no event.
-  if (port_->InputWaiting() > 0) {
-    std::lock_guard lock(gate_->mutex);
-    EventEntry(peAvail, d.availTrigger);
-  }
+  if (port_->InputWaiting() > 0) EventEntry(peAvail, d.availTrigger);
   return 0;
 }
 

@@ -30,6 +30,8 @@ class FaxSession {
   SessionHandle& Handle() { return h_; }
   SessionData& Data() { return *h_.data; }
   ClassData& Cls() { return *h_.cls; }
+  const SessionData& Data() const { return *h_.data; }
+  const ClassData& Cls() const { return *h_.cls; }
   FaxPort* Port() const { return port_; }
   void SetPort(FaxPort* port) { port_ = port; }
   void SetOwner(std::shared_ptr<SessionOwner> owner, OwnerLoop* loop);

@@ -314,9 +314,9 @@ void SendSession::JobDone() {
 
 void SendSession::NoMoreJobs() {
   NotifyStatus(2);
-  Finish();
   Cls().modemInitialised = false;
   SetState(tfFinished);
+  Finish();
 }
 
 void SendSession::ErrorStateAction() {
@@ -328,28 +328,29 @@ void SendSession::ErrorStateAction() {
   if ((d.options & (foExitOnError | foAbortNoConnect)) || abortEvent_) {
     SetStatus(fsUserAbort);
     NotifyStatus(2);
-    Finish();
     Cls().modemInitialised = false;
+    SwitchToInitBaud();
     SetState(tfFinished);
+    Finish();
   } else {
     SetState(tfGetNextJob);
+    SwitchToInitBaud();
   }
-  SwitchToInitBaud();
 }
 
 bool SendSession::MorePages() const {
-  const SessionData& d = *const_cast<SendSession*>(this)->Handle().data;
+  const SessionData& d = Data();
   return !d.faxFile.empty() && (d.coverPending || d.pageCount > d.currentPage);
 }
 
 int SendSession::HeaderPageNumber() const {
-  const SessionData& d = *const_cast<SendSession*>(this)->Handle().data;
+  const SessionData& d = Data();
   if (d.coverPages > 0) return d.coverPending ? 1 : d.currentPage + 1;
   return d.currentPage;
 }
 
 int SendSession::HeaderTotalPages() const {
-  const SessionData& d = *const_cast<SendSession*>(this)->Handle().data;
+  const SessionData& d = Data();
   return d.pageCount + d.coverPages;
 }
 
