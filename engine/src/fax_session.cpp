@@ -116,7 +116,7 @@ int FaxSession::Start() {
   if (!port_) return ecPortNotAssigned;
   // The whole start runs under the gate: a dispatcher still leaving the last
   // session's final event must not see the records change under it.
-  std::unique_lock lock(gate_->mutex);
+  MachineLock lock(*gate_, machineThread_);
   running_ = true;
   abortRequested_ = false;
   d.availTrigger = port_->SetDataTrigger(1);
@@ -144,7 +144,11 @@ int FaxSession::Start() {
     auto gate = weakGate.lock();
     if (!gate) return;
     std::lock_guard guard(gate->mutex);
-    if (gate->session) gate->session->EventEntry(code, trigger);
+    FaxSession* session = gate->session;
+    if (!session) return;
+    session->machineThread_ = std::this_thread::get_id();
+    session->EventEntry(code, trigger);
+    session->machineThread_ = std::thread::id();
   });
   if (attached != 0) {
     SetError(attached);
@@ -158,9 +162,19 @@ int FaxSession::Start() {
   return 0;
 }
 
+FaxSession::MachineLock::MachineLock(Gate& gate, std::atomic<std::thread::id>& holder)
+    : gate_(gate), holder_(holder), lock_(gate.mutex) {
+  holder_ = std::this_thread::get_id();
+}
+
+FaxSession::MachineLock::~MachineLock() { holder_ = std::thread::id(); }
+
 void FaxSession::Abort() {
   if (!running_) return;
   abortRequested_ = true;
+  // Asked from inside the running machine (a notification on its thread):
+  // the machine takes the request when its current run ends.
+  if (machineThread_.load() == std::this_thread::get_id()) return;
   // The machine may be busy on the dispatcher thread, possibly waiting for the
   // owner; keep serving the owner while trying, and leave the request for the
   // machine's next run if it cannot be taken here.
@@ -168,7 +182,9 @@ void FaxSession::Abort() {
   while (std::chrono::steady_clock::now() < deadline) {
     std::unique_lock lock(gate_->mutex, std::try_to_lock);
     if (lock.owns_lock()) {
-      if (abortRequested_.exchange(false)) EventEntry(fnAbortRequest, 0);
+      machineThread_ = std::this_thread::get_id();
+      if (abortRequested_.exchange(false)) RunEvent(fnAbortRequest, 0);
+      machineThread_ = std::thread::id();
       return;
     }
     if (!abortRequested_) return;
@@ -178,6 +194,11 @@ void FaxSession::Abort() {
 }
 
 void FaxSession::EventEntry(uint16_t eventCode, int trigger) {
+  RunEvent(eventCode, trigger);
+  while (abortRequested_.exchange(false)) RunEvent(fnAbortRequest, 0);
+}
+
+void FaxSession::RunEvent(uint16_t eventCode, int trigger) {
   const SessionData& d = *h_.data;
   if (h_.state == EndState() || h_.state == ErrorState()) return;
   bool abort = eventCode == fnAbortRequest || abortRequested_.exchange(false);

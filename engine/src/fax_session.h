@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "engine/owner_loop.h"
 #include "fax_port.h"
@@ -101,7 +102,9 @@ class FaxSession {
   void Finish();
   void ArmStatusTimer();
   bool TriggerIsAccepted(int trigger) const;
+  // Runs one event, then an abort that was requested meanwhile.
   void EventEntry(uint16_t eventCode, int trigger);
+  void RunEvent(uint16_t eventCode, int trigger);
   bool abortEvent_ = false;  // the current run is the abort request
 
   // Notifications (all but Finish wait for the owner at most one second).
@@ -116,6 +119,19 @@ class FaxSession {
     std::mutex mutex;
     FaxSession* session = nullptr;
   };
+  // Holds the gate and notes the thread, so that an abort asked for from
+  // inside a notification on that thread is left to the running machine.
+  class MachineLock {
+   public:
+    MachineLock(Gate& gate, std::atomic<std::thread::id>& holder);
+    ~MachineLock();
+    bool Session() const { return gate_.session != nullptr; }
+
+   private:
+    Gate& gate_;
+    std::atomic<std::thread::id>& holder_;
+    std::lock_guard<std::mutex> lock_;
+  };
   void LockMachine(std::unique_lock<std::mutex>& lock);
   bool ReadSyncLine(std::string& line);
   void CallOwner(const std::function<void()>& fn);
@@ -127,6 +143,8 @@ class FaxSession {
   std::atomic<bool> running_{false};
   bool lineDone_ = false;  // the last CollectResponse completed a line
   std::atomic<bool> abortRequested_{false};
+  // The thread that holds the gate while the machine runs.
+  std::atomic<std::thread::id> machineThread_{};
   std::function<void(std::string_view)> logSink_;
 };
 

@@ -139,6 +139,14 @@ void Class2Modem::Command(const std::string& raw, int64_t now) {
   }
 }
 
+void Class2Modem::DtrChanged(bool on, int64_t) {
+  if (on || !connected_) return;
+  connected_ = false;
+  hungUp_ = true;
+  mode_ = Mode::Command;
+  command_.clear();
+}
+
 void Class2Modem::Dial(int64_t now) {
   ++dials_;
   const int64_t at = now + s_.connectDelayMs;

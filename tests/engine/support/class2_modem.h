@@ -50,6 +50,9 @@ class Class2Modem final : public ModemEmulator {
 
   void FromHost(const uint8_t* data, size_t n, int64_t nowMs) override;
   std::string TakeOutput(int64_t nowMs) override;
+  bool Carrier() const override { return connected_; }
+  // Dropping DTR ends a call, in data mode too.
+  void DtrChanged(bool on, int64_t nowMs) override;
 
   const std::vector<std::string>& Commands() const { return commands_; }
   const std::vector<ReceivedPage>& Pages() const { return pages_; }

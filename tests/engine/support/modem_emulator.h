@@ -20,6 +20,8 @@ class ModemEmulator {
   // True while the modem takes more bytes from the host (CTS).
   virtual bool ClearToSend() const { return true; }
   virtual bool Carrier() const { return false; }
+  // The host raised or dropped DTR.
+  virtual void DtrChanged(bool /*on*/, int64_t /*nowMs*/) {}
 };
 
 }  // namespace qc::test

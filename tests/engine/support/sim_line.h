@@ -38,7 +38,11 @@ class SimLine final : public FaxPort {
   int OutputWaiting() override { return static_cast<int>(out_.size()); }
   void DiscardInput() override { in_.clear(); }
   void DiscardOutput() override { out_.clear(); }
-  void SetLineSignals(bool dtr, bool rts) override { dtr_ = dtr; rts_ = rts; }
+  void SetLineSignals(bool dtr, bool rts) override {
+    if (dtr != dtr_) modem_.DtrChanged(dtr, now_);
+    dtr_ = dtr;
+    rts_ = rts;
+  }
   bool CarrierPresent() override { return modem_.Carrier(); }
   uint32_t CurrentBaud() override { return baud_; }
   int SwitchBaud(uint32_t baud) override { baud_ = baud; return 0; }
