@@ -37,7 +37,7 @@ std::chrono::microseconds ScaledClock::RealDelay(int64_t virtualMs) const {
 
 std::chrono::microseconds ManualClock::RealDelay(int64_t) const {
   // Time moves only by Advance; poll often enough that an advance is seen at once.
-  return std::chrono::microseconds(500);
+  return std::chrono::microseconds(1000);
 }
 
 const std::shared_ptr<Clock>& SystemClock() {
