@@ -7,8 +7,10 @@ namespace qc {
 namespace {
 
 bool StatusAborts(TFaxConverterContext& ctx, bool starting, bool ending) {
+  // Strips of a hostile file may overlap; progress still stops at the end.
+  const long long done = ctx.bytesRead < ctx.bytesTotal ? ctx.bytesRead : ctx.bytesTotal;
   return ctx.status && ctx.status(starting, ending, static_cast<int>(ctx.pageNumber),
-                                  static_cast<int>(ctx.lineCounter), ctx.bytesRead, ctx.bytesTotal);
+                                  static_cast<int>(ctx.lineCounter), done, ctx.bytesTotal);
 }
 
 // A top-margin line: 12-bit EOL and one white run of W, padded to whole
