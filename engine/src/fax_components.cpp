@@ -35,7 +35,8 @@ void TQcAbstractFax::SetFaxLog(TQcFaxLog* log) {
 
 void TQcAbstractFax::CheckPort() {
   if (!link_) RaiseForCode(ecPortNotAssigned);
-  if (link_->OutputSpace() + link_->OutputWaiting() < 8192) RaiseForCode(ecOutputBufferTooSmall);
+  if (link_->IsNetworkLayer()) RaiseForCode(ecCannotUseWithWinSock);
+  if (link_->OutputBufferSize() < 8192) RaiseForCode(ecOutputBufferTooSmall);
 }
 
 void TQcAbstractFax::ApplyCommonSettings(FaxSession& s) {

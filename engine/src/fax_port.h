@@ -32,6 +32,10 @@ class FaxPort {
   virtual int SendBlock(const uint8_t* data, size_t count) = 0;
   virtual int OutputSpace() = 0;
   virtual int OutputWaiting() = 0;
+  // The size of the output buffer.
+  virtual size_t OutputBufferSize() = 0;
+  // True for a port whose device is a network connection.
+  virtual bool IsNetworkLayer() { return false; }
   virtual void DiscardInput() = 0;
   virtual void DiscardOutput() = 0;
 

@@ -36,6 +36,7 @@ class SimLine final : public FaxPort {
   int SendBlock(const uint8_t* data, size_t count) override;
   int OutputSpace() override { return static_cast<int>(outSize_ - out_.size()); }
   int OutputWaiting() override { return static_cast<int>(out_.size()); }
+  size_t OutputBufferSize() override { return outSize_; }
   void DiscardInput() override { in_.clear(); }
   void DiscardOutput() override { out_.clear(); }
   void SetLineSignals(bool dtr, bool rts) override {
