@@ -27,10 +27,12 @@ void FaxSession::SetOwner(std::shared_ptr<SessionOwner> owner, OwnerLoop* loop) 
 }
 
 void FaxSession::CallOwner(const std::function<void()>& fn) {
+  inNotification_ = true;
   if (loop_)
     RunOnOwner(*loop_, fn);
   else
     fn();
+  inNotification_ = false;
 }
 
 void FaxSession::Log(std::string_view text) {
@@ -175,6 +177,9 @@ void FaxSession::Abort() {
   // Asked from inside the running machine (a notification on its thread):
   // the machine takes the request when its current run ends.
   if (machineThread_.load() == std::this_thread::get_id()) return;
+  // Asked from inside a notification the machine is waiting on: it takes the
+  // request as soon as the owner has answered.
+  if (inNotification_ && loop_ && loop_->OnOwnerThread()) return;
   // The machine may be busy on the dispatcher thread, possibly waiting for the
   // owner; keep serving the owner while trying, and leave the request for the
   // machine's next run if it cannot be taken here.

@@ -143,6 +143,8 @@ class FaxSession {
   std::atomic<bool> running_{false};
   bool lineDone_ = false;  // the last CollectResponse completed a line
   std::atomic<bool> abortRequested_{false};
+  // The machine waits for the owner to answer a notification.
+  std::atomic<bool> inNotification_{false};
   // The thread that holds the gate while the machine runs.
   std::atomic<std::thread::id> machineThread_{};
   std::function<void(std::string_view)> logSink_;
