@@ -11,7 +11,13 @@ namespace qc::qcfax {
 // Run_name(args) in name_command.cpp; adding a command is one line here.
 #define QCFAX_COMMANDS(X)                                                                     \
   X(info, "FILE.APF", "the file header and one line per page")                                \
-  X(unpack, "[--double-height] FILE.APF PAGE OUTPUT.pbm", "a page's decoded lines as a PBM")
+  X(unpack, "[--double-height] FILE.APF PAGE OUTPUT.pbm", "a page's decoded lines as a PBM")         \
+  X(send,                                                                                     \
+    "[--com N | --device PATH] [--class auto|1|2|2.0] [--bps RATE] [--station ID] [--header TEXT] " \
+    "[--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--prefix P] [--pulse] "   \
+    "[--blind] [--init STR] [--trace FILE] NUMBER FILE.APF",                                   \
+    "send a fax through the modem, one line per status change")                               \
+  X(classes, "[--com N | --device PATH]", "the fax classes the modem reports")
 
 #define QCFAX_DECLARE(name, synopsis, help) int Run_##name(const Args& args);
 QCFAX_COMMANDS(QCFAX_DECLARE)
