@@ -70,6 +70,10 @@ class FaxSession {
   bool InitModem();
   void QueryClass1Speeds(bool sending);
   int Dial();
+  // A line while waiting for rings (receive side): counts RING and answers
+  // with "ATA" at AnswerOnRing. Returns 0, or -8076 (a data call) / -8075
+  // (a voice call); a line with "NO C" sets status 21.
+  int RingLine(std::string_view line);
   void HangUp();
   void HangUpAnswered();
   void SetBaudPair(uint32_t initBaud, uint32_t normalBaud, bool applyNow);

@@ -232,6 +232,25 @@ int FaxSession::Dial() {
   return rc;
 }
 
+int FaxSession::RingLine(std::string_view line) {
+  ClassData& c = Cls();
+  if (LineHas(line, "RING")) {
+    if (++c.ringCount >= c.answerOnRing) {
+      SendCommand("ATA");
+      ArmTimeout(c.dialWaitTicks);
+      StartResponseTimer(c.dialWaitTicks);
+    }
+    return 0;
+  }
+  if (LineHas(line, "NO C")) {
+    SetStatus(fsNoConnect);
+    return 0;
+  }
+  if (IsConnect(line)) return ecFaxDataCall;
+  if (LineHas(line, "VOICE")) return ecFaxVoiceCall;
+  return 0;
+}
+
 void FaxSession::HangUp() {
   if (port_->CarrierPresent()) {
     port_->SleepMs(1000);

@@ -54,7 +54,8 @@ int SendSession::PrepareStep() {
   d.phoneNumber.clear();
   d.attemptsMade = 0;
 
-  Port()->SwitchBaud(19200);
+  // With a baud pair the port already runs at the initialisation baud.
+  if (c.initBaud == 0) Port()->SwitchBaud(19200);
   Port()->SetLineSignals(true, true);
 
   if (d.faxClass == fcUnknown) d.faxClass = fcDetect;

@@ -455,3 +455,76 @@ TEST(SendComponent, HistoryFileThatCannotBeOpenedRaises) {
 
 }  // namespace
 }  // namespace qc::test
+
+namespace qc::test {
+namespace {
+
+TEST(SendDialogue, Class1SpeedQuery) {
+  struct Case {
+    const char* answer;
+    int index;
+  };
+  const Case cases[] = {{"24,48,72,96", 4}, {"3,24,48,72,73,74,96,97,98,121,122,145,146", 6}, {"24,48", 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    Class2Script script;
+    script.ftmAnswer = c.answer;
+    Class2Modem modem(script);
+    SimLine line(modem);
+    SendSession session;
+    session.SetPort(&line);
+    session.QueryClass1Speeds(true);
+    EXPECT_EQ(session.Cls().speedIndex, c.index);
+    EXPECT_TRUE(session.Cls().local.speeds[1] && session.Cls().local.speeds[2]);
+    EXPECT_EQ(modem.Commands().back(), "AT+FTM=?");
+  }
+}
+
+TEST(SendDialogue, BaudPairSwitchesAroundTheJob) {
+  Job job(Class2());
+  job.rig.fax.SetInitBaud(19200);
+  job.rig.fax.SetNormalBaud(38400);
+  job.rig.line->SwitchBaud(57600);  // whatever the port ran at before
+  ASSERT_TRUE(job.rig.Run());
+  EXPECT_EQ(job.rig.finishCode, 0);
+  // Initialisation at 19200, the fax session at 38400, back to 19200 at the end.
+  EXPECT_EQ(job.rig.line->BaudChanges(), (std::vector<uint32_t>{57600, 19200, 38400, 19200}));
+}
+
+TEST(SendDialogue, RingsAndCallKinds) {
+  Class2Modem modem(Class2());
+  SimLine line(modem);
+  SendSession session;
+  session.SetPort(&line);
+  session.Cls().answerOnRing = 2;
+  EXPECT_EQ(session.RingLine("RING"), 0);
+  EXPECT_TRUE(modem.Commands().empty());
+  EXPECT_EQ(session.RingLine("RING"), 0);
+  line.SleepMs(10);
+  ASSERT_FALSE(modem.Commands().empty());
+  EXPECT_EQ(modem.Commands().back(), "ATA");
+  EXPECT_EQ(session.RingLine("CONNECT 2400"), ecFaxDataCall);
+  EXPECT_EQ(session.RingLine("VOICE"), ecFaxVoiceCall);
+  EXPECT_EQ(session.RingLine("NO CARRIER"), 0);
+  EXPECT_EQ(session.Data().status, fsNoConnect);
+}
+
+TEST(SendFlow, EventsOfOtherTriggersChangeNothing) {
+  Class2Script script = Class2();
+  script.connectDelayMs = 10000;
+  Job job(script);
+  job.rig.fax.BeginTransmit();
+  ASSERT_TRUE(job.rig.line->RunUntil([&] { return job.rig.fax.ProgressCode() == fsDialing; }, 60000));
+  const size_t statuses = job.rig.statuses.size(), commands = job.rig.modem.Commands().size();
+  const size_t traced = job.rig.trace.size();
+  job.rig.line->InjectEvent(peTimer, 0x1FF);
+  job.rig.line->InjectEvent(peStatus, 0x2FF);
+  EXPECT_EQ(job.rig.statuses.size(), statuses);
+  EXPECT_EQ(job.rig.modem.Commands().size(), commands);
+  EXPECT_EQ(job.rig.trace.size(), traced);
+  ASSERT_TRUE(job.rig.line->RunUntil([&] { return job.rig.finished; }, 10 * 60 * 1000));
+  EXPECT_EQ(job.rig.finishCode, 0);
+}
+
+}  // namespace
+}  // namespace qc::test

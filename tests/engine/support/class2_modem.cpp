@@ -100,6 +100,9 @@ void Class2Modem::Command(const std::string& raw, int64_t now) {
   if (cmd == "AT+FCLASS=?") {
     Line(s_.classAnswer, at);
     Line("OK", at);
+  } else if (cmd == "AT+FTM=?" || cmd == "AT+FRM=?") {
+    Line(s_.ftmAnswer, at);
+    Line("OK", at);
   } else if (cmd.rfind("ATD", 0) == 0) {
     Dial(now);
   } else if (cmd == "AT+FDT") {

@@ -33,6 +33,7 @@ struct Class2Script {
   long hangupAfterPageBytes = -1;     // drop the call this far into the first page
   std::vector<std::string> silentCommands;  // command prefixes that get no answer
   std::vector<std::string> errorCommands;   // command prefixes answered ERROR
+  std::string ftmAnswer = "24,48,72,96";  // answer to "AT+FTM=?" / "AT+FRM=?"
   int replyDelayMs = 30;
   int connectDelayMs = 3000;
 };

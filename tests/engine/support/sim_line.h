@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fax_port.h"
 #include "modem_emulator.h"
@@ -46,7 +47,16 @@ class SimLine final : public FaxPort {
   }
   bool CarrierPresent() override { return modem_.Carrier(); }
   uint32_t CurrentBaud() override { return baud_; }
-  int SwitchBaud(uint32_t baud) override { baud_ = baud; return 0; }
+  int SwitchBaud(uint32_t baud) override {
+    if (baud != baud_) bauds_.push_back(baud);
+    baud_ = baud;
+    return 0;
+  }
+  const std::vector<uint32_t>& BaudChanges() const { return bauds_; }
+  // Delivers an event of another trigger to the attached procedure.
+  void InjectEvent(uint16_t code, int handle) {
+    if (proc_) proc_(code, handle);
+  }
   void SetSoftwareFlow(bool on) override { softwareFlow_ = on; }
   int SetDataTrigger(int length) override { triggerLength_ = length; return 0; }
   int NewTimerTrigger() override;
@@ -86,6 +96,7 @@ class SimLine final : public FaxPort {
   bool newInput_ = false;
   bool dtr_ = false, rts_ = false, held_ = false, softwareFlow_ = false;
   uint32_t baud_ = 19200;
+  std::vector<uint32_t> bauds_;
   int triggerLength_ = 1;
   std::array<Trigger, 20> triggers_{};
   EventProc proc_;
