@@ -528,3 +528,29 @@ TEST(SendFlow, EventsOfOtherTriggersChangeNothing) {
 
 }  // namespace
 }  // namespace qc::test
+
+namespace qc::test {
+namespace {
+
+TEST(SendFlow, ExitOnErrorEndsAfterTheFailedJob) {
+  for (bool exitOnError : {false, true}) {
+    SCOPED_TRACE(exitOnError);
+    Class2Script script = Class2();
+    script.dial = DialOutcome::Voice;
+    Job job(script);
+    job.rig.fax.SetExitOnError(exitOnError);
+    int queries = 0;
+    job.rig.fax.OnFaxNext = [&](TQcSendFax&, std::string& phone, std::string& fax, std::string&) {
+      if (++queries > 2) return;
+      phone = "5550100";
+      fax = job.file;
+    };
+    ASSERT_TRUE(job.rig.Run());
+    EXPECT_EQ(job.rig.finishCode, ecFaxVoiceCall);
+    EXPECT_EQ(queries, exitOnError ? 1 : 3);
+    EXPECT_EQ(job.rig.modem.Dials(), exitOnError ? 1 : 2);
+  }
+}
+
+}  // namespace
+}  // namespace qc::test
