@@ -63,7 +63,16 @@ void TQcAbstractFax::AbortFax() {
 
 TFaxClasses TQcAbstractFax::ModemClasses() {
   FaxSession& s = Session();
-  if (s.Data().prepared) return lastClasses_;
+  if (s.Data().prepared) {
+    // The set the session's own detection found, if it ran one.
+    const FaxSession::DetectedClasses found = s.LastDetected();
+    if (!found.ok) return lastClasses_;
+    TFaxClasses set;
+    if (found.class1) set.Include(fcClass1);
+    if (found.class2) set.Include(fcClass2);
+    if (found.class2_0) set.Include(fcClass2_0);
+    return set;
+  }
   CheckPort();
   s.SetPort(link_.get());
   const FaxSession::DetectedClasses found = s.DetectClasses(false);

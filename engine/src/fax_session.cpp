@@ -13,12 +13,25 @@ SessionHandle::~SessionHandle() = default;
 
 FaxSession::FaxSession() : gate_(std::make_shared<Gate>()) { gate_->session = this; }
 
-FaxSession::~FaxSession() {
+FaxSession::~FaxSession() { Shutdown(); }
+
+void FaxSession::Shutdown() {
   {
     std::lock_guard lock(gate_->mutex);
+    if (!gate_->session) return;
     gate_->session = nullptr;
   }
-  if (port_ && Data().eventProcAttached) port_->DetachEventProc();
+  SessionData& d = Data();
+  if (port_ && d.eventProcAttached) {
+    port_->DetachEventProc();
+    d.eventProcAttached = false;
+    for (int* t : {&d.statusTrigger, &d.timeoutTrigger, &d.outFreeTrigger, &d.outUsedTrigger,
+                   &d.modemStatusTrigger}) {
+      if (*t > 0) port_->FreeTrigger(*t);
+      *t = -1;
+    }
+  }
+  running_ = false;
 }
 
 void FaxSession::SetOwner(std::shared_ptr<SessionOwner> owner, OwnerLoop* loop) {

@@ -27,6 +27,11 @@ class FaxSession {
   FaxSession(const FaxSession&) = delete;
   FaxSession& operator=(const FaxSession&) = delete;
   virtual ~FaxSession();
+  // The classes the last detection found (ok false before any).
+  struct DetectedClasses {
+    bool ok = false, class1 = false, class2 = false, class2_0 = false;
+  };
+  DetectedClasses LastDetected() const { return lastDetected_; }
 
   SessionHandle& Handle() { return h_; }
   SessionData& Data() { return *h_.data; }
@@ -59,9 +64,6 @@ class FaxSession {
   bool CollectResponse();
   bool SyncCommand(std::string_view text);
   void ToggleDTR();
-  struct DetectedClasses {
-    bool ok = false, class1 = false, class2 = false, class2_0 = false;
-  };
   DetectedClasses DetectClasses(bool reset);
   // Detects the class when it is unknown; selects the Class 2 vocabulary.
   // Returns 0 or -8071.
@@ -82,6 +84,9 @@ class FaxSession {
 
  protected:
   FaxSession();
+  // Cuts the session off from its port: no event runs after this returns.
+  // Derived destructors call it before they release what events use.
+  void Shutdown();
 
   // --- what a direction supplies ---
   virtual int PrepareStep() = 0;
@@ -145,6 +150,7 @@ class FaxSession {
   OwnerLoop* loop_ = nullptr;
   std::shared_ptr<Gate> gate_;
   std::atomic<bool> running_{false};
+  DetectedClasses lastDetected_;
   bool lineDone_ = false;  // the last CollectResponse completed a line
   std::atomic<bool> abortRequested_{false};
   // The machine waits for the owner to answer a notification.

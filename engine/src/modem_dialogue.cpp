@@ -155,6 +155,7 @@ FaxSession::DetectedClasses FaxSession::DetectClasses(bool reset) {
   const bool wasHeld = port_->HoldEvents(true);
   auto done = [&] {
     port_->HoldEvents(wasHeld);
+    lastDetected_ = r;
     return r;
   };
   if (reset) {

@@ -14,6 +14,7 @@ SendSession::SendSession() {
 }
 
 SendSession::~SendSession() {
+  Shutdown();
   CloseTextCover();
   CloseFaxFile();
 }
