@@ -10,7 +10,13 @@
 namespace qc {
 
 TQcAbstractFaxStatus::TQcAbstractFaxStatus() = default;
-TQcAbstractFaxStatus::~TQcAbstractFaxStatus() = default;
+TQcAbstractFaxStatus::~TQcAbstractFaxStatus() {
+  if (fax_ && fax_->StatusDisplay() == this) fax_->SetStatusDisplay(nullptr);
+}
+
+TQcFaxLog::~TQcFaxLog() {
+  if (fax_ && fax_->FaxLog() == this) fax_->SetFaxLog(nullptr);
+}
 
 TQcAbstractFax::TQcAbstractFax(OwnerLoop& loop) : loop_(loop) {}
 

@@ -23,6 +23,9 @@ class TQcAbstractFax;
 class TQcAbstractFaxStatus {
  public:
   TQcAbstractFaxStatus();
+  TQcAbstractFaxStatus(const TQcAbstractFaxStatus&) = delete;
+  TQcAbstractFaxStatus& operator=(const TQcAbstractFaxStatus&) = delete;
+  // A display that goes away is unlinked from its component.
   virtual ~TQcAbstractFaxStatus();
   TQcAbstractFax* Fax() const { return fax_; }
   void SetFax(TQcAbstractFax* fax) { fax_ = fax; }
@@ -40,7 +43,11 @@ class TQcAbstractFaxStatus {
 // The fax history: one entry per log code, appended to FaxHistoryName.
 class TQcFaxLog {
  public:
-  virtual ~TQcFaxLog() = default;
+  TQcFaxLog() = default;
+  TQcFaxLog(const TQcFaxLog&) = delete;
+  TQcFaxLog& operator=(const TQcFaxLog&) = delete;
+  // A log that goes away is unlinked from its component.
+  virtual ~TQcFaxLog();
   const std::string& FaxHistoryName() const { return historyName_; }
   void SetFaxHistoryName(std::string name) { historyName_ = std::move(name); }
   TQcAbstractFax* Fax() const { return fax_; }
