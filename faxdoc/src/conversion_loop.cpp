@@ -37,18 +37,22 @@ int ConvertPage(TFaxConverterContext& ctx, TLineSink& sink, bool& morePages) {
   uint8_t* raster = ctx.raster.data();
   const bool yieldOften = (ctx.options & coYield) && (ctx.options & coYieldOften);
   bool endOfPage = false;
-  for (;;) {
+  // Clears the raster, reads the next line and reports it.
+  auto next = [&]() -> int {
     std::memset(raster, 0, rasterBytes);
     ++ctx.lineCounter;
     int bytes = 0;
     morePages = false;
     if (int r = ctx.reader->GetLine(ctx, raster, bytes, endOfPage, morePages)) return r;
-    if (StatusAborts(ctx, false, false)) return ecConvertAbort;
-    if (endOfPage) break;
+    return StatusAborts(ctx, false, false) ? ecConvertAbort : ecOK;
+  };
+  if (int r = next()) return r;
+  while (!endOfPage) {
     if (!(ctx.halfHeight && ctx.lineCounter % 2 == 0)) {
       const int n = encoder.EncodeLine(raster);
       if (int r = sink.Line(encoder.Data(), n)) return r;
     }
+    if (int r = next()) return r;
     if (yieldOften && ctx.lineCounter % 16 == 0) {
       if (int r = ProcessPendingMessage(ctx.yield)) return r;
     }

@@ -140,7 +140,7 @@ std::unique_ptr<TFaxInputReader> TQcFaxConverter::readerFor(TFaxInputDocumentTyp
   return nullptr;
 }
 
-int TQcFaxConverter::prepare(TFaxConverterContext& ctx, std::unique_ptr<TFaxInputReader> reader) {
+void TQcFaxConverter::prepare(TFaxConverterContext& ctx, std::unique_ptr<TFaxInputReader> reader) {
   ctx.reader = std::move(reader);
   ctx.options = options_;
   ctx.width = width_ == fwWide ? 2048 : 1728;
@@ -160,7 +160,6 @@ int TQcFaxConverter::prepare(TFaxConverterContext& ctx, std::unique_ptr<TFaxInpu
     if (OnStatus) OnStatus(*this, starting, ending, pages, lines, done, total, abort);
     return abort;
   };
-  return ecOK;
 }
 
 int TQcFaxConverter::runToFile(TFaxConverterContext& ctx) {

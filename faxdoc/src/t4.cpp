@@ -113,7 +113,8 @@ const TFaxCodeTables& FaxCodeTables() {
 
 namespace {
 
-// Reversed once when the program starts, not on the first line coded.
+// Reversed once when the program starts, not on the first line coded; the
+// coder asks FaxCodeTables() so that it also works during static set-up.
 const TFaxCodeTables& gCodeTablesAtStartUp = FaxCodeTables();
 
 inline uint64_t loadBigEndian64(const uint8_t* p) {
@@ -183,7 +184,7 @@ void TFaxLineEncoder::BeginLine() {
 }
 
 void TFaxLineEncoder::PutRun(int length, bool black) {
-  const TFaxCodeTables& t = gCodeTablesAtStartUp;
+  const TFaxCodeTables& t = FaxCodeTables();
   const T4Code* makeUp = black ? t.BlackMakeUp : t.WhiteMakeUp;
   // Longer than any line; repeating the largest make-up code is what T.4 does.
   while (length > 2623) {
@@ -199,23 +200,113 @@ void TFaxLineEncoder::PutRun(int length, bool black) {
   PutCode(c.Code, c.Length);
 }
 
+namespace {
+
+// Every run length a line needs, both colours: the make-up code (if any) and
+// the terminating code joined into one code of up to 25 bits, bits 0-25,
+// with its length in bits 26-31. One load per run.
+constexpr int kJoinedRuns = 2624;
+struct TJoinedRunCodes {
+  uint32_t Code[2][kJoinedRuns];
+};
+
+TJoinedRunCodes* buildJoinedRunCodes() {
+  static TJoinedRunCodes j;
+  const TFaxCodeTables& t = FaxCodeTables();
+  for (int black = 0; black < 2; ++black) {
+    const T4Code* term = black ? t.BlackTerminating : t.WhiteTerminating;
+    const T4Code* makeUp = black ? t.BlackMakeUp : t.WhiteMakeUp;
+    for (int n = 0; n < kJoinedRuns; ++n) {
+      const T4Code& c = term[n & 63];
+      uint32_t code = c.Code, length = c.Length;
+      if (n > 63) {
+        const T4Code& m = makeUp[n / 64 - 1];
+        code = m.Code | (code << m.Length);
+        length += m.Length;
+      }
+      j.Code[black][n] = code | (length << 26);
+    }
+  }
+  return &j;
+}
+
+// Function-local, so that a line coded while another file's statics are set
+// up still finds the table; the reference below builds it at start-up.
+const TJoinedRunCodes& joinedRuns() {
+  static const TJoinedRunCodes* const j = buildJoinedRunCodes();
+  return *j;
+}
+const TJoinedRunCodes& gJoinedRunsAtStartUp = joinedRuns();
+
+// Like nextChange, but reading a 64-bit window at the run's start first: one
+// load and one count for the short runs of text edges and halftones.
+__attribute__((always_inline)) inline int nextChangeFast(const uint8_t* r, int pos, int limit, int rasterBits,
+                                                         bool black) {
+  if (pos + 64 <= rasterBits) {
+    const int off = pos & 7;
+    const uint64_t w = (loadBigEndian64(r + (pos >> 3)) ^ (black ? ~0ull : 0ull)) << off;
+    if (w) {
+      const int c = std::countl_zero(w);
+      if (c < 64 - off) return std::min(limit, pos + c);
+    }
+    pos = (pos & ~7) + 64;
+    if (pos >= limit) return limit;
+  }
+  return nextChange(r, pos, limit, rasterBits, black);
+}
+
+}  // namespace
+
 int TFaxLineEncoder::EncodeLine(const uint8_t* raster) {
-  BeginLine();
-  const TFaxCodeTables& t = gCodeTablesAtStartUp;
-  PutCode(t.Eol16.Code, t.Eol16.Length);
+  const TFaxCodeTables& t = FaxCodeTables();
+  // The bits gathered in a 64-bit accumulator (first bit in bit 0) and stored
+  // 32 bits at a time: the same bytes as OR-ing each code into a cleared
+  // buffer, with far fewer memory operations.
+  const TJoinedRunCodes& joined = joinedRuns();
+  uint8_t* const out = buffer_;
+  uint64_t acc = 0;
+  int bits = 0;
+  size_t bytes = 0;
+  auto put = [&](uint32_t code, int length) __attribute__((always_inline)) {
+    acc |= static_cast<uint64_t>(code) << bits;
+    bits += length;
+    if (bits >= 32) {
+      const uint32_t w = static_cast<uint32_t>(acc);
+      const uint8_t le[4] = {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w >> 16),
+                             static_cast<uint8_t>(w >> 24)};
+      std::memcpy(out + bytes, le, 4);
+      bytes += 4;
+      acc >>= 32;
+      bits -= 32;
+    }
+  };
+  auto run = [&](int length, bool black) __attribute__((always_inline)) {
+    if (__builtin_expect(length >= kJoinedRuns, 0)) {
+      // Longer than any line: repeat the largest make-up code, as T.4 does.
+      const T4Code& m = (black ? t.BlackMakeUp : t.WhiteMakeUp)[39];
+      while (length >= kJoinedRuns) {
+        put(m.Code, m.Length);
+        length -= 2560;
+      }
+    }
+    const uint32_t e = joined.Code[black][length];
+    put(e & 0x3FFFFFF, static_cast<int>(e >> 26));
+  };
+
+  put(t.Eol16.Code, t.Eol16.Length);
   const int w = width_;
   const int lm = leftMargin_;
   if (isBlank(raster, w / 8)) {
-    PutRun(w, false);
+    run(w, false);
   } else if (!doubleWidth_) {
     const int limit = w - lm;
     int pos = 0;
     int extra = lm;  // the margin joins the first white run
     bool black = false;
-    if (limit <= 0) PutRun(w, false);
+    if (limit <= 0) run(w, false);
     while (pos < limit) {
-      const int next = nextChange(raster, pos, limit, w, black);
-      PutRun(next - pos + extra, black);
+      const int next = nextChangeFast(raster, pos, limit, w, black);
+      run(next - pos + extra, black);
       extra = 0;
       pos = next;
       black = !black;
@@ -226,25 +317,32 @@ int TFaxLineEncoder::EncodeLine(const uint8_t* raster) {
     int total = 0;
     int extra = lm;
     bool black = false;
-    if (limit <= 0) PutRun(w, false);
+    if (limit <= 0) run(w, false);
     while (pos < limit && total < w) {
-      const int next = nextChange(raster, pos, limit, w, black);
+      const int next = nextChangeFast(raster, pos, limit, w, black);
       const int len = std::min(2 * (next - pos) + extra, w - total);
-      PutRun(len, black);
+      run(len, black);
       total += len;
       extra = 0;
       pos = next;
       black = !black;
     }
   }
-  const int count = byteIndex_ + 2;
-  used_ = count;
-  return count;
+  // What is left, and zeros after it: the fill bytes of the line.
+  uint8_t tail[16] = {};
+  for (int i = 0; i < 8; ++i) tail[i] = static_cast<uint8_t>(acc >> (8 * i));
+  std::memcpy(out + bytes, tail, 16);
+  const size_t bitCount = bytes * 8 + static_cast<size_t>(bits);
+  byteIndex_ = static_cast<int>(bitCount / 8);
+  bitIndex_ = static_cast<int>(bitCount % 8);
+  // Bytes written, cleared before a line coded code by code.
+  used_ = static_cast<int>(bytes) + 16;
+  return byteIndex_ + 2;
 }
 
 int TFaxLineEncoder::EncodePageEnd() {
   BeginLine();
-  const TFaxCodeTables& t = gCodeTablesAtStartUp;
+  const TFaxCodeTables& t = FaxCodeTables();
   PutCode(t.Eol16.Code, t.Eol16.Length);
   for (int i = 0; i < 7; ++i) PutCode(t.Eol.Code, t.Eol.Length);
   // 100 bits coded; the last four are cut off.
@@ -314,27 +412,48 @@ const TFaxDecodeTree& BlackDecodeTree() {
 namespace {
 
 // Lookup of the next 13 bits (bit 0 first) at a tree's root, made by walking
-// the tree: (value << 4) | bits used. Value is the run length, kEolEntry or
-// kDeadEntry; bits used 0 means thirteen 0 bits (the fill loop).
+// the trees. Bits 0-3: bits used by the first code (0: thirteen 0 bits, the
+// fill loop). Bits 8-19: its value, a run length, kEolEntry or kDeadEntry.
+// When the first code is a terminating code and the bits after it hold a
+// whole terminating code of the other colour, bits 4-7 give the bits both
+// use and bits 20-25 the second run: two runs for one lookup, the common case
+// in halftones.
 constexpr unsigned kEolEntry = 4094;
 constexpr unsigned kDeadEntry = 4095;
 
 struct TDecodeTables {
-  uint16_t White[8192];
-  uint16_t Black[8192];
+  uint32_t Both[2 * 8192];  // white, then black
 };
 
-void fillTable(const TFaxDecodeTree& tree, uint16_t* table) {
+// Walks `tree` from the root over bits first.. of idx; the leaf's value and
+// the bit after it, or kInternal when 13 bits end inside the tree.
+int walk(const TFaxDecodeTree& tree, unsigned idx, int first, int& next) {
+  int node = TFaxDecodeTree::kRoot;
+  for (int i = first; i < 13; ++i) {
+    node = tree.Node(node).Child[(idx >> i) & 1];
+    const int v = tree.Node(node).Value;
+    if (v != TDecodeNode::kInternal) {
+      next = i + 1;
+      return v;
+    }
+  }
+  return TDecodeNode::kInternal;
+}
+
+void fillTable(const TFaxDecodeTree& tree, const TFaxDecodeTree& other, uint32_t* table) {
   for (unsigned idx = 0; idx < 8192; ++idx) {
-    int node = TFaxDecodeTree::kRoot;
-    uint16_t entry = 0;  // still inside the tree after 13 bits: the fill loop
-    for (int i = 0; i < 13; ++i) {
-      node = tree.Node(node).Child[(idx >> i) & 1];
-      const int v = tree.Node(node).Value;
-      if (v == TDecodeNode::kInternal) continue;
-      const unsigned value = v == TDecodeNode::kEol ? kEolEntry : v == TDecodeNode::kDeadEnd ? kDeadEntry : v;
-      entry = static_cast<uint16_t>((value << 4) | (i + 1));
-      break;
+    int len = 0;
+    const int v = walk(tree, idx, 0, len);
+    if (v == TDecodeNode::kInternal) {
+      table[idx] = 0;  // still inside the tree after 13 bits: the fill loop
+      continue;
+    }
+    const unsigned value = v == TDecodeNode::kEol ? kEolEntry : v == TDecodeNode::kDeadEnd ? kDeadEntry : v;
+    uint32_t entry = (value << 8) | static_cast<uint32_t>(len);
+    if (v >= 0 && v < 64) {
+      int total = 0;
+      const int v2 = walk(other, idx, len, total);
+      if (v2 >= 0 && v2 < 64) entry |= (static_cast<uint32_t>(total) << 4) | (static_cast<uint32_t>(v2) << 20);
     }
     table[idx] = entry;
   }
@@ -342,14 +461,32 @@ void fillTable(const TFaxDecodeTree& tree, uint16_t* table) {
 
 TDecodeTables* buildDecodeTables() {
   static TDecodeTables t;
-  fillTable(WhiteDecodeTree(), t.White);
-  fillTable(BlackDecodeTree(), t.Black);
+  fillTable(WhiteDecodeTree(), BlackDecodeTree(), t.Both);
+  fillTable(BlackDecodeTree(), WhiteDecodeTree(), t.Both + 8192);
   return &t;
 }
 
-const TDecodeTables* const gDecodeTables = buildDecodeTables();
+const TDecodeTables& decodeTables() {
+  static const TDecodeTables* const t = buildDecodeTables();
+  return *t;
+}
+const TDecodeTables& gDecodeTablesAtStartUp = decodeTables();
 
 inline void setBits(uint8_t* line, unsigned pos, unsigned len) {
+  const unsigned off = pos & 7;
+  if (off + len <= 57) {
+    // Short runs (most of them): one 64-bit window, bit 63 = first pixel.
+    uint8_t* at = line + (pos >> 3);
+    uint64_t w;
+    std::memcpy(&w, at, 8);
+    const uint64_t mask = (~0ull >> off) & ~(~0ull >> (off + len));
+    if constexpr (std::endian::native == std::endian::little)
+      w |= __builtin_bswap64(mask);
+    else
+      w |= mask;
+    std::memcpy(at, &w, 8);
+    return;
+  }
   const unsigned end = pos + len;  // exclusive
   const unsigned b0 = pos >> 3, b1 = (end - 1) >> 3;
   const uint8_t m0 = static_cast<uint8_t>(0xFFu >> (pos & 7));
@@ -384,40 +521,30 @@ void TFaxLineDecoder::StartPage() {
   stats_ = TFaxDecodeStats{};
 }
 
-inline void TFaxLineDecoder::applyRun(unsigned length) {
-  eolCount_ = 0;
-  if (beforeFirstEol_) return;
-  if ((length >> 3) + (position_ >> 3) >= kLineBufferBytes) return;
-  if (black_ && length) setBits(line_, position_, length);
-  position_ += length;
-  if (length < 64) black_ = !black_;
-}
-
-void TFaxLineDecoder::endOfLine() {
-  if (position_ > 0) {
-    const unsigned bytes = position_ >> 3;
-    if (bytes == 216 || bytes == 256) {
-      ++stats_.LinesDelivered;
-      if (sink_) sink_(line_, static_cast<int>(bytes));
-    } else {
-      ++stats_.LinesDropped;
-    }
-    std::memset(line_, 0, std::min<size_t>((position_ + 7) / 8 + 1, sizeof line_));
-    position_ = 0;
-  }
-  black_ = false;
-  beforeFirstEol_ = false;
-  if (++eolCount_ >= 3) pageEnded_ = true;
-}
-
 size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
   if (pageEnded_) return 0;
   const uint8_t* p = data;
   const uint8_t* const end = data + n;
+  // The walk's state lives in locals (registers): stores into the line
+  // buffer may alias any member, which would force members back to memory
+  // on every run.
   uint64_t acc = acc_;
   int bits = bits_;
+  unsigned black = black_ ? 1 : 0;
+  unsigned pos = position_;
+  bool skipOnes = skipOnes_, zeroLoop = zeroLoop_, before = beforeFirstEol_;
+  // Runs are applied while their byte plus length / 8 stays below this; 0
+  // before the first EOL, where runs give no pixels.
+  unsigned runLimit = before ? 0 : kLineBufferBytes;
+  // Two runs of at most 63 pixels from below this position stay clear of it.
+  constexpr unsigned kPairLimit = (kLineBufferBytes - 16) * 8;
+  unsigned pairLimit = before ? 0 : kPairLimit;
+  int eolCount = eolCount_;
+  uint8_t* const line = line_;
+  const uint32_t* const tables = decodeTables().Both;
+
   for (;;) {
-    if (bits <= 56) {
+    if (bits < 13) {
       if (end - p >= 8) {
         uint64_t w;
         std::memcpy(&w, p, 8);
@@ -433,24 +560,26 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
           acc |= static_cast<uint64_t>(*p++) << bits;
           bits += 8;
         }
+        if (bits == 0) break;
       }
     }
-    if (bits == 0) break;
-    if (skipOnes_) {
-      const uint64_t zeros = ~acc;
-      const int t = zeros ? std::countr_zero(zeros) : 64;
-      if (t >= bits) {
-        acc = 0;
-        bits = 0;
-        if (p == end) break;
+    bool eol = false;
+    if (__builtin_expect(skipOnes || zeroLoop, 0)) {
+      if (skipOnes) {
+        const uint64_t zeros = ~acc;
+        const int t = zeros ? std::countr_zero(zeros) : 64;
+        if (t >= bits) {
+          acc = 0;
+          bits = 0;
+          if (p == end) break;
+          continue;
+        }
+        acc >>= t;
+        bits -= t;
+        skipOnes = false;
+        ++stats_.SkipOnesRecoveries;
         continue;
       }
-      acc >>= t;
-      bits -= t;
-      skipOnes_ = false;
-      ++stats_.SkipOnesRecoveries;
-    }
-    if (zeroLoop_) {
       if (acc == 0) {
         bits = 0;
         if (p == end) break;
@@ -459,38 +588,86 @@ size_t TFaxLineDecoder::DecodeBytes(const uint8_t* data, size_t n) {
       const int t = std::countr_zero(acc);
       acc = (acc >> t) >> 1;
       bits -= t + 1;
-      zeroLoop_ = false;
-      endOfLine();
-      if (pageEnded_) break;
-      continue;
-    }
-    const uint16_t e = (black_ ? gDecodeTables->Black : gDecodeTables->White)[acc & 0x1FFF];
-    const int len = e & 15;
-    if (len > bits || (len == 0 && bits < 11)) {
-      if (p == end) break;
-      continue;
-    }
-    if (len == 0) {
-      acc >>= 11;
-      bits -= 11;
-      zeroLoop_ = true;
-      continue;
-    }
-    acc >>= len;
-    bits -= len;
-    const unsigned v = e >> 4;
-    if (v < kEolEntry) {
-      applyRun(v);
-    } else if (v == kEolEntry) {
-      endOfLine();
-      if (pageEnded_) break;
+      zeroLoop = false;
+      eol = true;
     } else {
-      ++stats_.BadCodes;
-      skipOnes_ = true;
+      const uint32_t e = tables[(black << 13) | static_cast<unsigned>(acc & 0x1FFF)];
+      const int len = e & 15;
+      const unsigned v = (e >> 8) & 0xFFF;
+      if (__builtin_expect(len == 0 || len > bits, 0)) {
+        if (len == 0 && bits >= 11) {
+          acc >>= 11;
+          bits -= 11;
+          zeroLoop = true;
+          continue;
+        }
+        if (p == end) break;
+        continue;
+      }
+      acc >>= len;
+      bits -= len;
+      if (__builtin_expect(v < kEolEntry, 1)) {
+        eolCount = 0;
+        const int total = (e >> 4) & 15;
+        if (total != 0 && pos < pairLimit && total - len <= bits) {
+          // A terminating code of the other colour follows within the bits
+          // at hand: apply both now, exactly as two steps would. Below
+          // pairLimit neither run can reach byte 512.
+          const unsigned v2 = e >> 20;
+          if (black)
+            setBits(line, pos, v);
+          else
+            setBits(line, pos + v, v2);
+          pos += v + v2;
+          acc >>= total - len;
+          bits -= total - len;
+          continue;  // two flips: the colour is the same again
+        }
+        // A run that would pass byte 512 is ignored, its colour change too.
+        if (__builtin_expect((v >> 3) + (pos >> 3) < runLimit, 1)) {
+          if (black && v) setBits(line, pos, v);
+          pos += v;
+          black ^= v < 64 ? 1u : 0u;
+        }
+        continue;
+      }
+      if (v != kEolEntry) {
+        ++stats_.BadCodes;
+        skipOnes = true;
+        continue;
+      }
+      eol = true;
+    }
+    if (eol) {
+      if (pos > 0) {
+        const unsigned bytes = pos >> 3;
+        if (bytes == 216 || bytes == 256) {
+          ++stats_.LinesDelivered;
+          if (sink_) sink_(line, static_cast<int>(bytes));
+        } else {
+          ++stats_.LinesDropped;
+        }
+        std::memset(line, 0, std::min<size_t>((pos + 7) / 8 + 1, kLineBufferBytes + 8));
+        pos = 0;
+      }
+      black = 0;
+      before = false;
+      runLimit = kLineBufferBytes;
+      pairLimit = kPairLimit;
+      if (++eolCount >= 3) {
+        pageEnded_ = true;
+        break;
+      }
     }
   }
   acc_ = acc;
   bits_ = bits;
+  black_ = black != 0;
+  position_ = pos;
+  skipOnes_ = skipOnes;
+  zeroLoop_ = zeroLoop;
+  beforeFirstEol_ = before;
+  eolCount_ = eolCount;
   const size_t fed = static_cast<size_t>(p - data);
   const size_t unused = static_cast<size_t>(bits) / 8;
   return fed > unused ? fed - unused : 0;

@@ -13,17 +13,35 @@ namespace qc {
 
 namespace {
 
-// Reads until `n` bytes or the end of the file: the count read or a negative code.
-long readFull(fileio::File& f, uint8_t* buf, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    const long r = f.Read(buf + got, n - got);
-    if (r < 0) return r;
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
+// Page data comes one record (often a few bytes) at a time; reading the
+// file in large blocks keeps that from costing a system call per record.
+class BufferedReader {
+ public:
+  explicit BufferedReader(fileio::File& f) : file_(f), buffer_(64 * 1024) {}
+  // Reads until `n` bytes or the end of the file: the count read or a negative code.
+  long Read(uint8_t* out, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+      if (at_ == length_) {
+        const long r = file_.Read(buffer_.data(), buffer_.size());
+        if (r < 0) return r;
+        if (r == 0) break;
+        length_ = static_cast<size_t>(r);
+        at_ = 0;
+      }
+      const size_t k = std::min(n - got, length_ - at_);
+      std::memcpy(out + got, buffer_.data() + at_, k);
+      at_ += k;
+      got += k;
+    }
+    return static_cast<long>(got);
   }
-  return static_cast<long>(got);
-}
+
+ private:
+  fileio::File& file_;
+  std::vector<uint8_t> buffer_;
+  size_t at_ = 0, length_ = 0;
+};
 
 // Each nibble: four pixels made of the eight of a byte, a pixel set when
 // either of its pair is.
@@ -223,6 +241,7 @@ int TFaxUnpackContext::unpack(const std::string& fileName, unsigned page, bool i
   fileio::File f;
   if (const int r = f.OpenRead(fileName); r != ecOK) return r;
   if (const int r = f.Seek(dataOffset); r != ecOK) return r;
+  BufferedReader reader(f);
 
   const bool records = pageHeader_.HasLineRecords();
   const uint64_t imageLength = pageHeader_.ImageLength;
@@ -233,7 +252,7 @@ int TFaxUnpackContext::unpack(const std::string& fileName, unsigned page, bool i
     size_t n = 0;
     if (records) {
       uint8_t cb[2];
-      const long got = readFull(f, cb, 2);
+      const long got = reader.Read(cb, 2);
       if (got < 0) return static_cast<int>(got);
       if (got < 2) return ecFaxBadFormat;
       const unsigned count = cb[0] | (cb[1] << 8);
@@ -241,13 +260,13 @@ int TFaxUnpackContext::unpack(const std::string& fileName, unsigned page, bool i
       if (count > kApfMaxRecordBytes) return ecFaxBadFormat;
       bytesRead += 2;
       if (count == 0) continue;
-      const long data = readFull(f, buf, count);
+      const long data = reader.Read(buf, count);
       if (data < 0) return static_cast<int>(data);
       if (data == 0) return ecFaxBadFormat;
       n = static_cast<size_t>(data);
     } else {
       if (bytesRead >= imageLength) break;
-      const long got = readFull(f, buf, sizeof buf);
+      const long got = reader.Read(buf, sizeof buf);
       if (got < 0) return static_cast<int>(got);
       if (got == 0) return ecFaxBadFormat;
       n = static_cast<size_t>(got);

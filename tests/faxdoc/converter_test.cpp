@@ -16,11 +16,11 @@ using test::DecodeApfFile;
 using test::PixelBlack;
 
 // A 1728-wide page bitmap in platform form; row y has black pixels
-// [y, y + 8) and [1670, 1728).
+// [y mod 1600, y mod 1600 + 8) and [1670, 1728).
 TMonoBitmap TestPage(int height) {
   TMonoBitmap bm(1728, height);
   for (int y = 0; y < height; ++y) {
-    for (int x = y; x < y + 8; ++x) bm.SetBlack(x, y, true);
+    for (int x = y % 1600; x < y % 1600 + 8; ++x) bm.SetBlack(x, y, true);
     for (int x = 1670; x < 1728; ++x) bm.SetBlack(x, y, true);
   }
   return bm;

@@ -160,8 +160,29 @@ TEST(T4Decoder, AgreesWithBitWalkOnDamagedData) {
   TFaxLineEncoder enc(1728, 0);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> data;
-    const int kind = round % 4;
-    if (kind == 0) {
+    const int kind = round % 5;
+    if (kind == 4) {
+      // Lines running past 4096 pixels: runs near and over the line buffer's
+      // end, where runs must be ignored with their colour change.
+      TFaxLineEncoder raw(2048, 0);
+      for (int line = 0; line < 4; ++line) {
+        raw.BeginLine();
+        raw.PutCode(FaxCodeTables().Eol.Code, FaxCodeTables().Eol.Length);
+        bool black = false;
+        const int runs = 100 + static_cast<int>(rng() % 400);
+        for (int r = 0; r < runs; ++r) {
+          if (rng() % 8 == 0) {
+            // A bare make-up code: the colour stays.
+            const T4Code& m = (black ? FaxCodeTables().BlackMakeUp : FaxCodeTables().WhiteMakeUp)[rng() % 40];
+            raw.PutCode(m.Code, m.Length);
+          } else {
+            raw.PutRun(static_cast<int>(rng() % 64), black);
+            black = !black;
+          }
+        }
+        data.insert(data.end(), raw.Data(), raw.Data() + raw.ByteIndex() + 1);
+      }
+    } else if (kind == 0) {
       // Pure noise, sometimes biased to zeros (long fill-like stretches).
       const int n = 200 + static_cast<int>(rng() % 3000);
       for (int i = 0; i < n; ++i) {

@@ -11,7 +11,9 @@ namespace qc::qcfax {
 // Run_name(args) in name_command.cpp; adding a command is one line here.
 #define QCFAX_COMMANDS(X)                                                                     \
   X(info, "FILE.APF", "the file header and one line per page")                                \
-  X(unpack, "[--double-height] FILE.APF PAGE OUTPUT.pbm", "a page's decoded lines as a PBM")         \
+  X(convert, "[--fine] [--wide] [--left-margin N] [--top-margin N] [--type text|tiff|pcx|dcx|bmp|pbm] INPUT OUTPUT.APF", \
+    "a text or image file as an APF file")                                                    \
+  X(unpack, "[--double-height] FILE.APF PAGE OUTPUT.pbm", "a page's decoded lines as a PBM")  \
   X(send,                                                                                     \
     "[--com N | --device PATH] [--class auto|1|2|2.0] [--bps RATE] [--station ID] [--header TEXT] " \
     "[--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--prefix P] [--pulse] "   \

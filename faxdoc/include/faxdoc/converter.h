@@ -52,7 +52,9 @@ struct TFaxConverterContext;
 // caller before each call; W/8 bytes, bit 7 of byte 0 leftmost, set bit =
 // black), sets `bytes` to the bytes it delivered, `endOfPage` when the call
 // delivers no line because the page is complete and `morePages` when another
-// page follows this one. Results are 0 or a negative code.
+// page follows this one. Results are 0 or a negative code. ctx.lineCounter
+// counts the GetLine calls of the current page, this one included (the text
+// reader gives an empty page one blank line on its first call).
 class TFaxInputReader {
  public:
   virtual ~TFaxInputReader() = default;
@@ -203,7 +205,7 @@ class TQcFaxConverter {
   void Convert();
 
  private:
-  int prepare(TFaxConverterContext& ctx, std::unique_ptr<TFaxInputReader> reader);
+  void prepare(TFaxConverterContext& ctx, std::unique_ptr<TFaxInputReader> reader);
   int runToFile(TFaxConverterContext& ctx);
   std::unique_ptr<TFaxInputReader> readerFor(TFaxInputDocumentType t);
 

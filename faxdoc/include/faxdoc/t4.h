@@ -88,8 +88,8 @@ class TFaxLineEncoder {
   int byteIndex_ = 0;
   int bitIndex_ = 0;
   int used_ = 0;  // bytes the last line touched, cleared before the next
-  // Slack past 4096 so that a code OR-ed at the very end stays inside.
-  alignas(8) uint8_t buffer_[kFaxEncodeBufferBytes + 8];
+  // Slack past 4096 for the last code's bytes and the trailing stores.
+  alignas(8) uint8_t buffer_[kFaxEncodeBufferBytes + 24];
 };
 
 // The decoder's code trees: for each colour a prefix tree of its terminating
@@ -153,9 +153,6 @@ class TFaxLineDecoder {
   uint64_t BadCodes() const { return stats_.BadCodes; }
 
  private:
-  void applyRun(unsigned length);
-  void endOfLine();
-
   LineSink sink_;
   uint64_t acc_ = 0;  // pending bits, next bit in bit 0
   int bits_ = 0;
@@ -169,7 +166,7 @@ class TFaxLineDecoder {
   TFaxDecodeStats stats_;
   // A run is accepted while its start byte plus length / 8 stays below 512,
   // so the last one may reach a few bits past 4096 pixels: keep room for it.
-  alignas(8) uint8_t line_[kLineBufferBytes + 8];
+  alignas(8) uint8_t line_[kLineBufferBytes + 16];
 };
 
 }  // namespace qc
