@@ -75,6 +75,7 @@ struct Session {
   bool detached = false;
   bool dispatching = false;  // event procedures are being called
   int64_t openedAtMs = 0;
+  std::vector<uint8_t> readChunk = std::vector<uint8_t>(4096);  // the dispatcher's
 };
 
 // Trace or log switch with the closed-port rule; `state` is tlOff, tlOn or tlPause.
@@ -221,6 +222,15 @@ struct TQcComPort::Impl {
       QueueUrgent(kXon);
       Log("Line", "SendXon", static_cast<long>(in.Size()));
     }
+  }
+
+  // An event procedure that waits for input (WaitForText, or polling
+  // InputWaiting) blocks the dispatcher that would fetch it: on that thread the
+  // reader fetches the input itself.
+  void PullIfDispatcher(std::unique_lock<std::mutex>& lk) {
+    const std::shared_ptr<Session> s = session;
+    if (!s || s->stopping || std::this_thread::get_id() != s->dispatcherId) return;
+    PullInput(*s, lk, s->readChunk);
   }
 
   void InputConsumed() {
@@ -429,7 +439,7 @@ struct TQcComPort::Impl {
   // -------------------------------------------------------------- dispatcher
   void DispatcherLoop(std::shared_ptr<Session> s) {
     NameThread("qc-port-dispatch");
-    std::vector<uint8_t> chunk(kChunk);
+    std::vector<uint8_t>& chunk = s->readChunk;
     std::vector<PendingEvent> events;
     std::unique_lock<std::mutex> lk(mu);
     while (!s->stopping) {
@@ -605,8 +615,16 @@ struct TQcComPort::Impl {
       for (const auto& [id, proc] : snapshot) {
         if (s.stopping || !Attached(id)) continue;
         lk.unlock();
-        proc(self, events[i].event, events[i].handle, events[i].data);
+        bool failed = false;
+        try {
+          proc(self, events[i].event, events[i].handle, events[i].data);
+        } catch (...) {
+          // An escaping exception would end the dispatcher and the program
+          // with it; the port goes on and the log says what happened.
+          failed = true;
+        }
         lk.lock();
+        if (failed) Log("Dispatch", "ProcFailed", events[i].handle);
       }
     }
   }
@@ -813,13 +831,15 @@ int TQcComPort::OpenPort() { return impl_->OpenPort(); }
 int TQcComPort::ClosePort() { return impl_->ClosePort(); }
 
 int TQcComPort::InputWaiting() const {
-  std::lock_guard<std::mutex> lk(impl_->mu);
+  std::unique_lock<std::mutex> lk(impl_->mu);
+  impl_->PullIfDispatcher(lk);
   return static_cast<int>(impl_->in.Size());
 }
 
 int TQcComPort::ReadByte(uint8_t& byte) {
   std::unique_lock<std::mutex> lk(impl_->mu);
   if (const int rc = impl_->AutoOpenIfClosed(lk); rc < 0) return rc;
+  if (impl_->in.Empty()) impl_->PullIfDispatcher(lk);
   if (impl_->in.Empty()) return ecBufferIsEmpty;
   impl_->in.Pop(&byte, 1);
   impl_->InputConsumed();
@@ -829,6 +849,7 @@ int TQcComPort::ReadByte(uint8_t& byte) {
 int TQcComPort::ReadBlock(void* buf, size_t len) {
   std::unique_lock<std::mutex> lk(impl_->mu);
   if (const int rc = impl_->AutoOpenIfClosed(lk); rc < 0) return rc;
+  if (impl_->in.Empty()) impl_->PullIfDispatcher(lk);
   const size_t n = impl_->in.Pop(static_cast<uint8_t*>(buf), len);
   if (n > 0) impl_->InputConsumed();
   return static_cast<int>(n);
@@ -1094,6 +1115,8 @@ bool TQcComPort::WaitForText(std::string_view text, int32_t ticks, bool ignoreCa
   for (char c : text) wanted += fold(c);
   std::string window;
   const std::shared_ptr<Clock> clock = impl_->clock;
+  const bool onDispatcher = impl_->session && std::this_thread::get_id() == impl_->session->dispatcherId;
+  constexpr std::chrono::microseconds kPollSlice{5000};
   const int64_t deadline = clock->NowMs() + TicksToMs(std::clamp<int64_t>(ticks, 0, kMaxTicks));
   for (;;) {
     uint8_t b;
@@ -1106,7 +1129,10 @@ bool TQcComPort::WaitForText(std::string_view text, int32_t ticks, bool ignoreCa
     if (!impl_->IsOpen()) return false;
     const int64_t now = clock->NowMs();
     if (now >= deadline) return false;
-    impl_->inputCv.wait_for(lk, clock->RealDelay(deadline - now));
+    std::chrono::microseconds slice = clock->RealDelay(deadline - now);
+    if (onDispatcher) slice = std::min(slice, kPollSlice);
+    impl_->inputCv.wait_for(lk, slice);
+    if (onDispatcher) impl_->PullIfDispatcher(lk);
   }
 }
 

@@ -121,6 +121,32 @@ TEST_F(PortEvents, OutSentAndModemStatusTriggers) {
   EXPECT_TRUE(port->CarrierPresent());
 }
 
+TEST_F(PortEvents, LineErrorTriggerReportsTheErrorsOfItsMask) {
+  const int errors = port->NewStatusTrigger(stLineError);
+  ASSERT_EQ(port->ArmStatusTrigger(errors, leFraming | leOverrun), 0);
+  line->AddLineErrors(leParity);
+  Sync();
+  EXPECT_EQ(recorder.Count(errors), 0u);
+  line->AddLineErrors(leFraming);
+  ASSERT_TRUE(recorder.WaitFor(errors));
+  EXPECT_EQ(recorder.Last(errors).data, leFraming);
+}
+
+TEST_F(PortEvents, WaitForTextInsideAnEventProcedureStillSeesInput) {
+  std::promise<bool> result;
+  bool first = true;
+  port->AttachEventProc([&](TQcComPort& p, uint16_t event, int, int32_t) {
+    if (event != teAvail || !first) return;
+    first = false;
+    p.SendText("AT\r");
+    result.set_value(p.WaitForText("OK", kPatienceTicks, true));
+  });
+  line->Inject("RING\r\n");
+  ASSERT_TRUE(line->WaitWritten(3, kPatienceMs));
+  line->Inject("\r\nOK\r\n");
+  EXPECT_TRUE(result.get_future().get());
+}
+
 TEST_F(PortEvents, EleventhTriggerOfAKindIsRefused) {
   // The fixture's probe is the first timer.
   for (int i = 1; i < kMaxTriggersPerKind; ++i) ASSERT_GT(port->NewTimerTrigger(), 0);
@@ -204,20 +230,24 @@ TEST_F(PortEvents, HoldEventsWaitsForARunningProcedure) {
 TEST_F(PortEvents, ProceduresMayDetachThemselvesAndUseThePort) {
   int id = 0;
   std::atomic<int> calls{0};
+  std::atomic<bool> detached{false};
   id = port->AttachEventProc([&](TQcComPort& p, uint16_t event, int, int32_t) {
     if (event != teAvail) return;
     ++calls;
     uint8_t b;
     while (p.ReadByte(b) == 0) p.SendByte(b);  // echo from inside the event
     p.DetachEventProc(id);
+    detached = true;
   });
   ASSERT_GT(id, 0);
   line->Inject("ping");
+  ASSERT_TRUE(WaitUntil([&] { return detached.load(); }));
   ASSERT_TRUE(line->WaitWritten(4, kPatienceMs));
   EXPECT_EQ(line->TakeWritten(), "ping");
   line->Inject("more");
   ASSERT_TRUE(recorder.WaitFor(kAvailTrigger, 2));
   EXPECT_EQ(calls, 1);
+  EXPECT_EQ(port->InputWaiting(), 4);
   EXPECT_EQ(port->DetachEventProc(id), ecBadHandle);
 }
 
@@ -233,21 +263,30 @@ TEST_F(PortEvents, WaitForTextIgnoresCaseAndGivesUpAfterItsTicks) {
   EXPECT_EQ(port->InputWaiting(), 2);
   port->DiscardInput();
 
-  // Case matters without ignoreCase: "ok" is not "OK"; the wait ends only
-  // when its 18 ticks have passed on the port's clock.
-  auto strict = wait("OK", 18, false);
+  // Case matters without ignoreCase: "ok" is not "OK". The wait ends only
+  // when its 18 ticks have passed on the port's clock, counted from when it
+  // began, which is no earlier than now.
   line->Inject("\r\nok\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 0; }));
-  EXPECT_EQ(strict.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
-  clock->AdvanceTicks(17);
-  EXPECT_EQ(strict.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
-  clock->AdvanceTicks(1);
+  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 6; }));
+  auto strict = wait("OK", 18, false);
+  int64_t endedAt = -1;
+  const int64_t start = clock->NowMs();
+  while (endedAt < 0) {
+    if (strict.wait_for(std::chrono::milliseconds(1)) == std::future_status::ready) {
+      endedAt = clock->NowMs();
+    } else {
+      clock->Advance(5);
+    }
+  }
   EXPECT_FALSE(strict.get());
+  EXPECT_GE(endedAt - start, 18 * kTickMs);
+  EXPECT_EQ(port->InputWaiting(), 0);
 
   // Text split across arrivals is still found.
-  auto split = wait("CONNECT", 100, true);
   line->Inject("\r\nCON");
-  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 5; }));
+  auto split = wait("CONNECT", 100, true);
+  ASSERT_TRUE(WaitUntil([&] { return port->InputWaiting() == 0; }));  // the wait has read "CON"
   line->Inject("NECT 9600\r\n");
   EXPECT_TRUE(split.get());
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <stdexcept>
 #include <thread>
 
 #include "control/error_codes.h"
@@ -81,6 +82,20 @@ TEST_F(PortShutdown, DestroyingAnOpenPortWithWaitersReleasesThem) {
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   port->SetOpen(false);
   EXPECT_FALSE(waiter.get());
+}
+
+TEST_F(PortShutdown, AThrowingProcedureDoesNotStopTheDispatcher) {
+  bool first = true;
+  port->AttachEventProc([&](TQcComPort&, uint16_t event, int, int32_t) {
+    if (event == teAvail && first) {
+      first = false;
+      throw std::runtime_error("handler failed");
+    }
+  });
+  line->Inject("a");
+  ASSERT_TRUE(recorder.WaitFor(kAvailTrigger));
+  line->Inject("b");
+  ASSERT_TRUE(recorder.WaitFor(kAvailTrigger, 2));
 }
 
 TEST_F(PortShutdown, OpenCloseCyclesUnderTraffic) {

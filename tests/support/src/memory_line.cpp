@@ -163,6 +163,11 @@ void MemoryLine::Inject(std::string_view bytes) {
   cv_.notify_all();
 }
 
+size_t MemoryLine::InjectedWaiting() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return toPort_.size();
+}
+
 std::string MemoryLine::TakeWritten() {
   std::lock_guard<std::mutex> lk(mu_);
   std::string out;

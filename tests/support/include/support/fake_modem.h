@@ -111,7 +111,7 @@ ModemStep Call(std::string description, std::function<bool(ModemLink& link, std:
 
 struct ScriptOptions {
   bool echo = false;           // echo command bytes back (E1)
-  int commandTimeoutMs = 5000; // real time allowed for each expected command or capture
+  int commandTimeoutMs = 10000;  // real time allowed for each expected command or capture
   std::shared_ptr<Clock> clock = SystemClock();  // for delays
 };
 

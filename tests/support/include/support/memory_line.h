@@ -37,6 +37,8 @@ class MemoryLine : public std::enable_shared_from_this<MemoryLine> {
 
   // --- the far end --------------------------------------------------------
   void Inject(std::string_view bytes);
+  // Injected bytes the port has not fetched from the line yet.
+  size_t InjectedWaiting() const;
   // Everything the port has written and the far end has not taken yet.
   std::string TakeWritten();
   size_t WrittenSize() const;
