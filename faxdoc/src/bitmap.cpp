@@ -18,6 +18,7 @@ int TMonoBitmap::RowBytesFor(int width, int bitsPerPixel) {
 }
 
 void TMonoBitmap::SetBlack(int x, int y, bool black) {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
   uint8_t& b = Row(y)[x >> 3];
   const uint8_t mask = 0x80 >> (x & 7);
   if (black)

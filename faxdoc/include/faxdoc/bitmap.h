@@ -35,8 +35,12 @@ class TMonoBitmap {
   uint8_t* Row(int y) { return bits_.data() + static_cast<size_t>(y) * bytesPerRow_; }
   const uint8_t* Row(int y) const { return bits_.data() + static_cast<size_t>(y) * bytesPerRow_; }
 
-  // 1-bit bitmaps only; coordinates must lie inside the bitmap.
-  bool IsBlack(int x, int y) const { return (Row(y)[x >> 3] & (0x80 >> (x & 7))) == 0; }
+  // 1-bit bitmaps only. Pixels outside the bitmap read as white, and
+  // setting them does nothing.
+  bool IsBlack(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return false;
+    return (Row(y)[x >> 3] & (0x80 >> (x & 7))) == 0;
+  }
   void SetBlack(int x, int y, bool black);
   // Every bit set (white) or clear (black), pad bits included.
   void Fill(bool white);
