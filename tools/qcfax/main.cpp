@@ -13,7 +13,13 @@ namespace qc::qcfax {
   X(info, "FILE.APF", "the file header and one line per page")                                \
   X(convert, "[--fine] [--wide] [--left-margin N] [--top-margin N] [--type text|tiff|pcx|dcx|bmp|pbm] INPUT OUTPUT.APF", \
     "a text or image file as an APF file")                                                    \
-  X(unpack, "[--double-height] FILE.APF PAGE OUTPUT.pbm", "a page's decoded lines as a PBM")
+  X(unpack, "[--double-height] FILE.APF PAGE OUTPUT.pbm", "a page's decoded lines as a PBM")  \
+  X(send,                                                                                     \
+    "[--com N | --device PATH] [--class auto|1|2|2.0] [--bps RATE] [--station ID] [--header TEXT] " \
+    "[--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--prefix P] [--pulse] "   \
+    "[--blind] [--init STR] [--trace FILE] NUMBER FILE.APF",                                   \
+    "send a fax through the modem, one line per status change")                               \
+  X(classes, "[--com N | --device PATH]", "the fax classes the modem reports")
 
 #define QCFAX_DECLARE(name, synopsis, help) int Run_##name(const Args& args);
 QCFAX_COMMANDS(QCFAX_DECLARE)
