@@ -15,9 +15,7 @@ struct StringEntry {
 
 constexpr StringEntry kRawStrings[] = {
 #include "strings/error_messages.inc"
-#if __has_include("strings/status_texts.inc")
 #include "strings/status_texts.inc"
-#endif
 };
 
 // Sorted by number at compile time so lookups are a binary search.
