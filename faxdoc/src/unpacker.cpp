@@ -148,6 +148,7 @@ int TFaxUnpackContext::storeRow(const uint8_t* line, int len) {
   }
   ++rows_;
   if (rows_ % kRowBlockStep == 0) {
+    if (rows_ >= kMaxPageRows) return ecOutOfMemory;
     try {
       block_.resize(block_.size() + static_cast<size_t>(kRowBlockStep) * slotBytes_, 0);
     } catch (const std::bad_alloc&) {

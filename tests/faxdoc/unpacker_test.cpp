@@ -165,6 +165,18 @@ TEST_F(UnpackerTest, RowBlockGrowsEvery1024Rows) {
   }
 }
 
+TEST_F(UnpackerTest, RowBlockStopsAtTheRowLimit) {
+  const int limit = static_cast<int>(TFaxUnpackContext::kMaxPageRows);
+  TQcFaxUnpacker u;
+  // The longest page that fits still unpacks whole ...
+  u.SetInFileName(Write(Lines(limit - 1, 5), true, "longest.apf"));
+  EXPECT_EQ(u.UnpackPageAsBitmap(1).Height(), limit - 1);
+  // ... one with more rows is refused instead of growing further.
+  u.SetInFileName(Write(Lines(limit + 10, 5), true, "toolong.apf"));
+  EXPECT_THROW(u.UnpackPageAsBitmap(1), EOutOfMemory);
+  EXPECT_LE(u.Context().RowBlockGrowths(), limit / TFaxUnpackContext::kRowBlockStep);
+}
+
 TEST_F(UnpackerTest, NotAnApfFile) {
   const std::string text = Path("letter.txt");
   std::ofstream(text) << "Dear Sir,\nthis is no fax.\n";

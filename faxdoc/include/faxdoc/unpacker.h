@@ -34,6 +34,10 @@ using TUnpackLineConsumer = std::function<int(const uint8_t* line, int len)>;
 class TFaxUnpackContext {
  public:
   static constexpr int kRowBlockStep = 1024;
+  // Rows a page bitmap may hold: over four metres of a fine page. A damaged or
+  // hostile page of tiny lines would otherwise grow the block without bound
+  // (each 2-byte line becomes a row slot of 216 bytes); past this it is -8.
+  static constexpr size_t kMaxPageRows = 32 * 1024;
 
   // As the view engine makes it: yield and double height, 1:1, no whitespace
   // compression, no callbacks.
