@@ -689,12 +689,26 @@ void TMainScreen::ShowStatus(const QString& text) {
   Status->setVisible(!text.isEmpty());
 }
 
+namespace {
+
+// A record that the filter or the order no longer shows stops being current.
+void KeepCurrentVisible(TTable& table) {
+  if (!table.Active() || !table.HasRecord() || table.State() != TableState::tsBrowse) return;
+  if (table.GoTo(table.RecNo()) != 0) table.First();
+}
+
+}  // namespace
+
 void TMainScreen::ReloadOutList() {
+  KeepCurrentVisible(*outTable_);
   FaxGrid->Reload();
   FaxDataSourceDataChange();
 }
 
-void TMainScreen::ReloadRecList() { RecFaxGrid->Reload(); }
+void TMainScreen::ReloadRecList() {
+  KeepCurrentVisible(*recTable_);
+  RecFaxGrid->Reload();
+}
 
 void TMainScreen::FaxTableCloseAndOpen() {
   FaxGrid->setUpdatesEnabled(false);
