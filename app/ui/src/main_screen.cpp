@@ -86,7 +86,7 @@ TMainScreen::TMainScreen(QWidget* parent)
   QFont::insertSubstitution("Arial", "Liberation Sans");
   QFont font("Arial");
   font.setPointSize(9);
-  setFont(font);
+  QApplication::setFont(font);
   resize(880, 540);
   SetMainWindow(this);
   FormCreate();

@@ -101,7 +101,7 @@ bool TPhoneBook::Open() {
   PhoneGrid = new DataGrid(model_, this);
   PhoneGrid->setObjectName("PhoneGrid");
   PhoneGrid->horizontalHeader()->setStretchLastSection(true);
-  PhoneGrid->setMinimumSize(520, 300);
+  PhoneGrid->setMinimumSize(600, 300);
   connect(PhoneGrid, &QAbstractItemView::doubleClicked, this, [this] {
     if (mode_ == TMode::pbPick && OKButton->isEnabled()) Guarded([this] { AcceptbuttonClick(); });
   });
