@@ -101,7 +101,52 @@ class GuiMainWindow : public QObject {
   void showHintsIsSaved();
   void closingWhileReceivingAsksFirst();
   void aboutAndHelp();
+  void aTableThatCannotBeOpenedClosesTheWindow();
+  void shortcutsRunTheirActions();
 };
+
+void GuiMainWindow::aTableThatCannotBeOpenedClosesTheWindow() {
+  GuiFolder folder;
+  WriteFile(folder / "QCOUT.DBF", "this is not a table");
+  ModalDriver driver;
+  TMainScreen w;
+  QVERIFY(!w.TablesOpen());
+  QCOMPARE(driver.boxes.size(), size_t(1));
+  QCOMPARE(driver.boxes[0].caption, QString("Information"));
+  QCOMPARE(driver.boxes[0].text, QString("Unable to open/create the FAX datafile - closing program"));
+  w.Start();
+  QVERIFY(w.isVisible());
+  // The close request waits in the queue until creation is over.
+  QTRY_VERIFY(!w.isVisible());
+  QCOMPARE(ReadFile(folder / "QCOUT.DBF"), std::string("this is not a table"));
+}
+
+void GuiMainWindow::shortcutsRunTheirActions() {
+  GuiFolder folder;
+  AddRecords(true, {Out("one", "20260101", "10:00")});
+  TMainScreen w;
+  w.Start();
+  w.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&w));
+  w.FaxGrid->setFocus();
+  ModalDriver driver;
+  driver.Answer(QMessageBox::No);
+  QTest::keyClick(w.FaxGrid, Qt::Key_C, Qt::ControlModifier);
+  QCOMPARE(driver.boxes.size(), size_t(1));
+  QVERIFY(driver.boxes[0].text.startsWith("Clone the current fax?"));
+  // The box took the activation with it.
+  w.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&w));
+  driver.Answer(QMessageBox::No);
+  QTest::keyClick(w.FaxGrid, Qt::Key_D, Qt::ControlModifier);
+  QCOMPARE(driver.boxes.size(), size_t(2));
+  QVERIFY(driver.boxes[1].text.startsWith("Delete the current fax?"));
+  QCOMPARE(w.mnuSendFax->shortcut(), QKeySequence("Ctrl+S"));
+  QCOMPARE(w.mnuNew->shortcut(), QKeySequence("Ctrl+N"));
+  QCOMPARE(w.mnuExit->shortcut(), QKeySequence("Ctrl+X"));
+  QCOMPARE(w.mnuArchive->shortcut(), QKeySequence("Ctrl+A"));
+  w.close();
+}
 
 void GuiMainWindow::firstStartInAnEmptyFolder() {
   GuiFolder folder;

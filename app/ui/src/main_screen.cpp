@@ -687,6 +687,11 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
 void TMainScreen::ShowStatus(const QString& text) {
   Status->setText(text);
   Status->setVisible(!text.isEmpty());
+  // A report, not a progress text: it goes again after a while.
+  if (!text.isEmpty())
+    QTimer::singleShot(15000, Status, [this, text] {
+      if (Status->text() == text) ShowStatus({});
+    });
 }
 
 namespace {
