@@ -1,9 +1,10 @@
 // Start of the program: one instance per data folder, then the main window.
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "app/folders.h"
@@ -16,7 +17,7 @@ namespace {
 // How long a second start keeps trying to reach the first one. The first
 // instance takes the lock a moment before it listens, and a closing one
 // still holds it a moment after it stopped listening.
-constexpr int kAskAttempts = 50;
+constexpr int kReachWithinMs = 5000;
 constexpr int kAskTimeoutMs = 2000;
 constexpr unsigned long kRetryDelayMs = 100;
 
@@ -36,12 +37,21 @@ int main(int argc, char* argv[]) {
 
   const QString serverName = QString::fromStdString(qc::InstanceServerName(folder));
   qc::InstanceLock lock;
-  for (int attempt = 0;; ++attempt) {
+  const QDeadlineTimer deadline(kReachWithinMs);
+  for (;;) {
     const auto result = lock.TryAcquire(folder);
     if (result == qc::InstanceLock::Result::Acquired) break;
-    if (qc::AskRunningInstanceToComeForward(serverName, kAskTimeoutMs)) {
-      Log("quillcast: already running on %s; asked it to come to the front\n", folder);
-      return 0;
+    const int wait = static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, kAskTimeoutMs));
+    switch (qc::AskRunningInstanceToComeForward(serverName, wait)) {
+      case qc::AskResult::Answered:
+        Log("quillcast: already running on %s; asked it to come to the front\n", folder);
+        return 0;
+      case qc::AskResult::Sent:
+        Log("quillcast: already running on %s; it will come to the front when it is free\n",
+            folder);
+        return 0;
+      case qc::AskResult::NotReached:
+        break;
     }
     if (result == qc::InstanceLock::Result::Failed) {
       // No lock can be had here (read-only folder, a file system without
@@ -49,7 +59,7 @@ int main(int argc, char* argv[]) {
       Log("quillcast: cannot lock %squillcast.lock; starting without the lock\n", folder);
       break;
     }
-    if (attempt + 1 == kAskAttempts) {
+    if (deadline.hasExpired()) {
       Log("quillcast: another instance holds %squillcast.lock but does not answer\n", folder);
       return 0;
     }

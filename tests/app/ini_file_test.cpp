@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "temp_folder.h"
@@ -43,7 +45,7 @@ TEST(IniFile, IntegersAreDecimalAndAnythingElseGivesTheDefault) {
   };
   const Case cases[] = {{"12", 12},        {" -1 ", -1},  {"+5", 5},          {"0", 0},
                         {"x", 77},         {"12x", 77},   {"", 77},           {"1 2", 77},
-                        {"0x10", 77},      {"3.5", 77},   {"99999999999", 77}, {"-", 77},
+                        {"0x10", 77},      {"3.5", 77},   {"99999999999", 77}, {"-", 77}, {"+-5", 77},
                         {"2147483647", 2147483647}};
   TempFolder dir;
   for (const Case& c : cases) {
@@ -99,6 +101,18 @@ TEST(IniFile, KeepsWindowsLineEndingsAndByteOrderMark) {
   EXPECT_EQ(ReadFile(dir / "QC.INI"), "\xEF\xBB\xBF[User]\r\nName=Ann\r\nFax=555\r\n");
 }
 
+TEST(IniFile, WritingBackWhatWasReadIsStable) {
+  // Stray carriage returns and a missing last line break, as hand editing leaves them.
+  const char* texts[] = {"[A]\nK=v\r", "[A]\r\nK=v\r\r", "[A]\nK=v\r\r\n", "K=v", "", "\n\n"};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const std::string once = IniFile::FromText("QC.INI", text).Text();
+    EXPECT_EQ(IniFile::FromText("QC.INI", once).Text(), once);
+    EXPECT_EQ(IniFile::FromText("QC.INI", once).ReadString("A", "K", "-"),
+              IniFile::FromText("QC.INI", text).ReadString("A", "K", "-"));
+  }
+}
+
 TEST(IniFile, LineBreaksInAValueCannotPlantKeys) {
   TempFolder dir;
   IniFile ini(dir / "QC.INI");
@@ -134,6 +148,16 @@ TEST(IniFile, AWriteThatFailsRaisesUnableToWriteAndChangesNothing) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
+}
+
+TEST(IniFile, AReadOnlyFileIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write to read-only files";
+  TempFolder dir;
+  WriteFile(dir / "QC.INI", "[User]\nName=Ann\n");
+  std::filesystem::permissions(dir / "QC.INI", std::filesystem::perms(0444));
+  IniFile ini(dir / "QC.INI");
+  EXPECT_THROW(ini.WriteString("User", "Name", "Bob"), EIniFileException);
+  EXPECT_EQ(ReadFile(dir / "QC.INI"), "[User]\nName=Ann\n");
 }
 
 TEST(IniFile, ReplacesTheFileAndKeepsItsPermissions) {

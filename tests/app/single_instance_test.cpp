@@ -9,6 +9,7 @@
 #include <QProcess>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "app/instance_lock.h"
@@ -21,11 +22,11 @@ namespace {
 constexpr int kWaitMs = 30000;
 
 void EnsureApplication() {
+  if (QApplication::instance()) return;
   static int argc = 1;
   static char name[] = "app_ui_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  (void)app;
+  new QApplication(argc, argv);
 }
 
 // Runs `work` on another thread while this one handles events.
@@ -75,9 +76,9 @@ TEST(InstanceServer, AnswersTheRequestOfASecondStart) {
   EXPECT_EQ(server.RequestsHandled(), 0);
   EXPECT_TRUE(window.isMinimized());
 
-  bool answered = false;
-  RunBesideEventLoop([&] { answered = AskRunningInstanceToComeForward(name, kWaitMs); });
-  EXPECT_TRUE(answered);
+  AskResult answer = AskResult::NotReached;
+  RunBesideEventLoop([&] { answer = AskRunningInstanceToComeForward(name, kWaitMs); });
+  EXPECT_EQ(answer, AskResult::Answered);
   EXPECT_EQ(server.RequestsHandled(), 1);
   EXPECT_FALSE(window.isMinimized());
 }
@@ -85,8 +86,9 @@ TEST(InstanceServer, AnswersTheRequestOfASecondStart) {
 TEST(InstanceServer, NobodyListeningMeansNoAnswer) {
   EnsureApplication();
   test::TempFolder dir;
-  EXPECT_FALSE(AskRunningInstanceToComeForward(
-      QString::fromStdString(InstanceServerName(dir.path())), 200));
+  EXPECT_EQ(AskRunningInstanceToComeForward(
+                QString::fromStdString(InstanceServerName(dir.path())), 200),
+            AskResult::NotReached);
 }
 
 // The program itself, started on one data folder.
@@ -159,6 +161,8 @@ TEST(Quillcast, SecondStartOnTheSameFolderOnlyBringsTheFirstForward) {
   test::TempFolder home;
   Quillcast first(home.path());
   ASSERT_TRUE(first.WaitFor(kRunning)) << first.output();
+  for (const char* folder : {"SEND", "Receive", "Covers"})
+    EXPECT_TRUE(std::filesystem::is_directory(home / folder)) << folder;
   ExpectSecondStartHandsOver(first, home.path());
   ExpectSecondStartHandsOver(first, home.path());  // and again
 

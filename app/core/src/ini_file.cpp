@@ -74,6 +74,9 @@ void ReplaceFile(const std::string& fileName, const std::string& text) {
       ::stat(target.c_str(), &st);
     }
   }
+  // Replacing goes through the folder, so it would succeed on a file the
+  // user made read-only; honour the file's own protection instead.
+  if (existed && ::access(target.c_str(), W_OK) != 0) throw EIniFileException(fileName, errno);
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
@@ -131,7 +134,10 @@ EIniFileException::EIniFileException(const std::string& fileName, int systemErro
 
 bool ParseIniInteger(std::string_view text, int& value) {
   text = Trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return false;
+  }
   if (text.empty()) return false;
   int parsed = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed, 10);
@@ -145,8 +151,20 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {
   if (!in) return;
   std::ostringstream buffer;
   buffer << in.rdbuf();
-  std::string text = buffer.str();
-  std::string_view rest = text;
+  parse(buffer.str());
+}
+
+IniFile IniFile::FromText(std::string fileName, std::string_view text) {
+  IniFile ini;
+  ini.fileName_ = std::move(fileName);
+  ini.parse(text);
+  return ini;
+}
+
+void IniFile::parse(std::string_view rest) {
+  lines_.clear();
+  bom_ = false;
+  lineEnd_ = "\n";
   if (rest.substr(0, kBom.size()) == kBom) {
     bom_ = true;
     rest.remove_prefix(kBom.size());
@@ -156,9 +174,14 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {
     size_t nl = rest.find('\n');
     std::string_view line = rest.substr(0, nl);
     rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
-    if (nl != std::string_view::npos && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-      sawCrLf = true;
+    if (nl != std::string_view::npos) {
+      if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+        sawCrLf = true;
+      }
+    } else {
+      // The last line has no terminator; a stray carriage return ends it too.
+      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     }
     lines_.emplace_back(line);
   }
@@ -212,12 +235,22 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
 }
 
 void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  std::vector<std::string> before = lines_;
+  SetString(section, key, value);
+  try {
+    store();
+  } catch (...) {
+    lines_ = std::move(before);
+    throw;
+  }
+}
+
+void IniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
   std::string clean(value);
   for (char& c : clean)
     if (c == '\n' || c == '\r') c = ' ';
   const std::string line = std::string(key) + "=" + clean;
 
-  std::vector<std::string> before = lines_;
   Found f = find(section, key);
   if (f.keyLine >= 0) {
     lines_[f.keyLine] = line;
@@ -228,12 +261,6 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
     lines_.push_back("[" + std::string(section) + "]");
     lines_.push_back(line);
-  }
-  try {
-    store();
-  } catch (...) {
-    lines_ = std::move(before);
-    throw;
   }
 }
 

@@ -23,7 +23,6 @@
 namespace qc {
 namespace {
 
-QPointer<QWidget> gMainWindow;
 QPointer<QDialog> gHelpWindow;
 int gBeeps = 0;
 bool gHints = true;
@@ -69,9 +68,6 @@ QMessageBox::StandardButton Ask(const std::string& text, const std::string& capt
 
 QString Q(const std::string& text) { return QString::fromStdString(MessageLines(text)); }
 
-void SetMainWindow(QWidget* window) { gMainWindow = window; }
-QWidget* MainWindow() { return gMainWindow.data(); }
-
 void ShowInformation(const std::string& text) {
   QMessageBox box(QMessageBox::Information, "Information", Q(text), QMessageBox::Ok, MainWindow());
   box.exec();
@@ -96,26 +92,6 @@ void Guarded(const std::function<void()>& action) {
   } catch (const std::exception& e) {
     ShowErrorBox(e.what());
   }
-}
-
-void CenterDialog(QWidget* window) {
-  if (!window) return;
-  QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
-  const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  const QSize size = window->frameGeometry().size();
-  QWidget* main = MainWindow();
-  const bool isMain = main == window || !main;
-  Rect mainRect;
-  bool mainMax = false;
-  if (main && !isMain) {
-    const QRect g = main->frameGeometry();
-    mainRect = {g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
-    mainMax = main->isMaximized();
-  }
-  const Point p = CenterDialogPosition({size.width(), size.height()}, isMain, mainMax, mainRect,
-                                       {avail.width(), avail.height()});
-  const bool onScreen = isMain || mainMax;
-  window->move(onScreen ? avail.left() + p.X : p.X, onScreen ? avail.top() + p.Y : p.Y);
 }
 
 void Beep() {

@@ -21,6 +21,7 @@
 #include "app/grid_orders.h"
 #include "app/grid_view.h"
 #include "app/ini_file.h"
+#include "app/window_placement.h"
 #include "app/phone_book.h"
 #include "app/placement.h"
 #include "app/rebuild_indexes.h"
@@ -43,36 +44,6 @@ const std::vector<GridColumn> kRecColumns = {
     {"DATEREC", "Date Rec'd", 0}, {"TIMEREC", "Time Rec'd", 0}, {"FROM", "From", 0},
     {"PAGES", "Pages", 0},        {"NOTES", "Notes", 60},
 };
-
-int ScreenDpi(const QWidget* w) {
-  const QScreen* s = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
-  return s ? static_cast<int>(s->logicalDotsPerInch() + 0.5) : 96;
-}
-
-Size ScreenSize(const QWidget* w) {
-  const QScreen* s = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
-  const QRect r = s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
-  return {r.width(), r.height()};
-}
-
-void RestorePlacement(QWidget* window) {
-  IniFile ini(SettingsFileName());
-  const PlacementPlan plan = ReadPlacement(ini, window->objectName().toStdString(), ScreenDpi(window),
-                                           ScreenSize(window), window->isMaximized());
-  if (plan.Center) {
-    CenterDialog(window);
-  } else {
-    window->setGeometry(plan.Bounds.Left, plan.Bounds.Top, plan.Bounds.Width(), plan.Bounds.Height());
-  }
-  if (plan.Maximized) window->setWindowState(window->windowState() | Qt::WindowMaximized);
-}
-
-void SavePlacement(QWidget* window) {
-  IniFile ini(SettingsFileName());
-  const QRect g = window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
-  WritePlacement(ini, window->objectName().toStdString(), ScreenDpi(window),
-                 {g.left(), g.top(), g.left() + g.width(), g.top() + g.height()}, window->isMaximized());
-}
 
 }  // namespace
 
@@ -368,7 +339,7 @@ void TMainScreen::Start() {
 }
 
 void TMainScreen::FirstActivate() {
-  Guarded([this] { RestorePlacement(this); });
+  Guarded([this] { RestorePlacement(*this); });
   show();
   std::uint32_t remembered = 0;
   Guarded([&] {
@@ -658,7 +629,7 @@ bool TMainScreen::FormCloseQuery() {
 }
 
 void TMainScreen::FormClose() {
-  if (tablesOpen_) Guarded([this] { SavePlacement(this); });
+  if (tablesOpen_) Guarded([this] { SavePlacement(*this); });
   SetButtons();
 }
 

@@ -59,16 +59,17 @@ void InstanceServer::onNewConnection() {
   }
 }
 
-bool AskRunningInstanceToComeForward(const QString& name, int timeoutMs) {
+AskResult AskRunningInstanceToComeForward(const QString& name, int timeoutMs) {
   QLocalSocket socket;
   socket.connectToServer(name);
-  if (!socket.waitForConnected(timeoutMs)) return false;
+  if (!socket.waitForConnected(timeoutMs)) return AskResult::NotReached;
   socket.write(kRequest);
-  if (!socket.waitForBytesWritten(timeoutMs)) return false;
+  // Once written, the request waits in the socket for an instance that is busy.
+  if (!socket.waitForBytesWritten(timeoutMs)) return AskResult::NotReached;
   while (!socket.canReadLine()) {
-    if (!socket.waitForReadyRead(timeoutMs)) return false;
+    if (!socket.waitForReadyRead(timeoutMs)) return AskResult::Sent;
   }
-  return socket.readLine(kMaxRequestLength) == kReply;
+  return socket.readLine(kMaxRequestLength) == kReply ? AskResult::Answered : AskResult::Sent;
 }
 
 }  // namespace qc

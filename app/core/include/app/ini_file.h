@@ -34,6 +34,8 @@ class IniFile {
  public:
   // Reads `fileName` if it exists; a missing or unreadable file reads as empty.
   explicit IniFile(std::string fileName);
+  // An initialisation file whose present text is `text`; nothing is read.
+  static IniFile FromText(std::string fileName, std::string_view text);
 
   const std::string& FileName() const noexcept { return fileName_; }
 
@@ -53,6 +55,8 @@ class IniFile {
   // line and plant foreign keys, so they are written as blanks.
   // Raises EIniFileException on failure; the file on disk is then unchanged.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // The same change in memory only; the file is not written.
+  void SetString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int value);
   // Written as "0" or "1".
   void WriteBool(std::string_view section, std::string_view key, bool value);
@@ -66,6 +70,8 @@ class IniFile {
     int keyLine = -1;      // -1: no such key in it
     int lastKeyLine = -1;  // last "Key=Value" line of the section, -1 when none
   };
+  IniFile() = default;
+  void parse(std::string_view text);
   Found find(std::string_view section, std::string_view key) const;
   void store() const;
 

@@ -8,11 +8,9 @@
 #include <functional>
 #include <string>
 
-namespace qc {
+#include "app/window_placement.h"
 
-// The window dialogs are centred over (the main window); null before it exists.
-void SetMainWindow(QWidget* window);
-QWidget* MainWindow();
+namespace qc {
 
 // Box captioned "Information" with an OK button. "\r" in a text breaks the line.
 void ShowInformation(const std::string& text);
@@ -27,9 +25,10 @@ void ShowErrorBox(const std::string& text);
 // program goes on.
 void Guarded(const std::function<void()>& action);
 
-// Places a dialog over the main window (or on the screen when the main window
-// is maximized or is the window itself).
-void CenterDialog(QWidget* window);
+// CenterDialog for a dialog held by pointer.
+inline void CenterDialog(QWidget* window) {
+  if (window) CenterDialog(*window);
+}
 
 // The system's default beep for an action that cannot run now.
 void Beep();

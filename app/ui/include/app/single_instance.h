@@ -42,8 +42,14 @@ class InstanceServer : public QObject {
   int requests_ = 0;
 };
 
-// The second start's side: true when the instance listening on `name`
-// confirmed the request within `timeoutMs`.
-bool AskRunningInstanceToComeForward(const QString& name, int timeoutMs);
+enum class AskResult {
+  NotReached,  // nobody listens on the name
+  Sent,        // the request went out but no answer came within the time
+  Answered,    // the running instance came to the front
+};
+
+// The second start's side: sends the request to the instance listening on
+// `name` and waits at most `timeoutMs` for each step.
+AskResult AskRunningInstanceToComeForward(const QString& name, int timeoutMs);
 
 }  // namespace qc
