@@ -18,6 +18,10 @@ int CdxCursor::loadLeaf(uint32_t offset) {
   CdxNode n;
   if (int rc = file_.impl_->readNode(TreeOf(*info()), offset, n); rc != ecOK) return rc;
   if (!n.IsLeaf()) return ecCdxDamaged;
+  // Keys strictly rising along the whole walk (here inside a leaf, in the
+  // steps between leaves) are what guarantees that a walk ends.
+  for (size_t i = 1; i < n.entries.size(); ++i)
+    if (CdxCompare(n.entries[i - 1], n.entries[i]) >= 0) return ecCdxDamaged;
   leaf_ = std::move(n.entries);
   leftSibling_ = n.left;
   rightSibling_ = n.right;
@@ -134,6 +138,7 @@ int CdxCursor::finish(int rc, Edge edge, bool forwardLogical) {
 
 int CdxCursor::resync() {
   if (generation_ == file_.Generation() || !valid_) return ecOK;
+  if (int(key_.size()) != info()->keyLength) return ecCdxNoTag;  // the tags were recreated
   CdxLeafPos pos;
   if (int rc = file_.impl_->seek(TreeOf(*info()), key_, recno_, false, pos); rc != ecOK) return rc;
   if (int rc = loadLeaf(pos.leaf); rc != ecOK) return rc;

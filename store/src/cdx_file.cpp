@@ -56,6 +56,8 @@ bool ValidTagName(std::string_view name) {
 // An empty file: the directory's header and its empty root leaf.
 int WriteEmptyDirectory(CdxFile::Impl& im) {
   im.img.assign(kCdxHeaderSize + kCdxPageSize, 0);
+  im.leafCache.clear();
+  im.cachedLeaves = 0;
   CdxHeader h;
   h.root = kCdxHeaderSize;
   h.keyLength = kCdxDirKeyLength;
@@ -138,6 +140,7 @@ const CdxTagInfo* CdxFile::Tag(int number) const {
 }
 
 int CdxFile::TagNumber(std::string_view name) const {
+  if (name.size() > size_t(kCdxMaxTagName)) return 0;
   const std::string key = TagKey(name);
   for (const CdxTagInfo& t : tags_)
     if (TagKey(t.name) == key) return t.number;
@@ -257,5 +260,12 @@ int CdxFile::QuickCheck(int tag, int64_t expectedKeys) {
   if (t == nullptr) return ecCdxNoTag;
   return impl_->check(TreeOf(*t), expectedKeys, false, nullptr);
 }
+
+void CdxFile::SetWriteLimitForTesting(int64_t limit) {
+  impl_->writeLimit = limit;
+  impl_->writes = 0;
+}
+
+uint64_t CdxFile::WritesForTesting() const { return impl_->writes; }
 
 }  // namespace qc

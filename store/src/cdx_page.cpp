@@ -1,6 +1,7 @@
 #include "cdx_page.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace qc {
 
@@ -63,19 +64,61 @@ CdxLeafBits CdxLeafBitsFor(int keyLen, uint32_t maxRecno) {
   return b;
 }
 
+// Both counts run over every key of a leaf each time it is written, so they
+// compare eight bytes at a time.
 int CdxTrailCount(std::string_view key, char fill) {
-  int t = 0;
-  int n = int(key.size());
-  while (t < n && key[size_t(n - 1 - t)] == fill) ++t;
-  return t;
+  const size_t n = key.size();
+  const uint64_t fill8 = 0x0101010101010101ull * uint8_t(fill);
+  size_t t = 0;
+  while (t + 8 <= n) {
+    uint64_t w;
+    std::memcpy(&w, key.data() + n - t - 8, 8);
+    if (w != fill8) break;
+    t += 8;
+  }
+  while (t < n && key[n - 1 - t] == fill) ++t;
+  return int(t);
 }
 
 int CdxDupCount(std::string_view prev, std::string_view key, int trail) {
-  int limit = int(key.size()) - trail;
-  int d = 0;
-  int n = int(std::min(prev.size(), key.size()));
-  while (d < n && d < limit && prev[size_t(d)] == key[size_t(d)]) ++d;
-  return d;
+  const size_t limit = std::min(prev.size(), key.size() - std::min(key.size(), size_t(trail)));
+  size_t d = 0;
+  while (d + 8 <= limit) {
+    uint64_t a, b;
+    std::memcpy(&a, prev.data() + d, 8);
+    std::memcpy(&b, key.data() + d, 8);
+    if (a != b) {
+      if constexpr (std::endian::native == std::endian::little)
+        return int(d + size_t(std::countr_zero(a ^ b) / 8));
+      break;
+    }
+    d += 8;
+  }
+  while (d < limit && prev[d] == key[d]) ++d;
+  return int(d);
+}
+
+void CdxUpdateLeafCounts(CdxNode& n, size_t at, bool inserted, char fill) {
+  if (n.dups.size() + (inserted ? 1 : 0) != n.entries.size() + (inserted ? 0 : 1) ||
+      n.trails.size() != n.dups.size()) {
+    n.dups.clear();
+    n.trails.clear();
+    return;
+  }
+  auto dupAt = [&](size_t i) {
+    return uint8_t(i == 0 ? 0 : CdxDupCount(n.entries[i - 1].key, n.entries[i].key, n.trails[i]));
+  };
+  if (inserted) {
+    n.trails.insert(n.trails.begin() + long(at), uint8_t(CdxTrailCount(n.entries[at].key, fill)));
+    n.dups.insert(n.dups.begin() + long(at), 0);
+    n.dups[at] = dupAt(at);
+  } else {
+    n.trails.erase(n.trails.begin() + long(at));
+    n.dups.erase(n.dups.begin() + long(at));
+  }
+  // The entry after the change has a new predecessor.
+  const size_t next = inserted ? at + 1 : at;
+  if (next < n.entries.size()) n.dups[next] = dupAt(next);
 }
 
 int CdxLeafBytes(const std::vector<CdxEntry>& e, size_t first, size_t last, int keyLen, char fill) {
@@ -125,6 +168,8 @@ int CdxDecodeNode(const uint8_t* page, int keyLen, char fill, CdxNode& out) {
   out.right = CdxGet32(page + kCdxNodeRight);
   out.entries.resize(size_t(count));
   out.children.clear();
+  out.dups.clear();
+  out.trails.clear();
   if (!(attr & kCdxAttrLeaf)) {
     out.children.resize(size_t(count));
     const uint8_t* p = page + kCdxInteriorEntries;
@@ -137,6 +182,8 @@ int CdxDecodeNode(const uint8_t* page, int keyLen, char fill, CdxNode& out) {
   }
   LeafLayout l;
   ReadLeafLayout(page, keyLen, l);
+  out.dups.resize(size_t(count));
+  out.trails.resize(size_t(count));
   int pos = kCdxPageSize;
   for (int i = 0; i < count; ++i) {
     uint64_t v = GetLE(page + kCdxLeafEntries + i * l.entrySize, l.entrySize);
@@ -145,16 +192,20 @@ int CdxDecodeNode(const uint8_t* page, int keyLen, char fill, CdxNode& out) {
     int dup = int((v >> l.recBits) & l.dupMask);
     int trail = int((v >> (l.recBits + l.dupBits)) & l.trailMask);
     int fresh = keyLen - dup - trail;  // bounds checked by CdxScanNode
+    out.dups[size_t(i)] = uint8_t(dup);
+    out.trails[size_t(i)] = uint8_t(trail);
     pos -= fresh;
-    e.key.resize(size_t(keyLen));
-    if (dup > 0) std::memcpy(e.key.data(), out.entries[size_t(i - 1)].key.data(), size_t(dup));
-    std::memcpy(e.key.data() + dup, page + pos, size_t(fresh));
-    std::memset(e.key.data() + dup + fresh, fill, size_t(trail));
+    if (dup > 0)
+      e.key.assign(out.entries[size_t(i - 1)].key, 0, size_t(dup));
+    else
+      e.key.clear();
+    e.key.append(reinterpret_cast<const char*>(page + pos), size_t(fresh));
+    e.key.append(size_t(trail), fill);
   }
   return ecOK;
 }
 
-bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page) {
+bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page, int* usedBytes) {
   const int count = int(node.entries.size());
   std::memset(page, 0, kCdxPageSize);
   CdxPut16(page + kCdxNodeAttr, node.attr);
@@ -169,6 +220,7 @@ bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page) {
       CdxPut32BE(p + keyLen, node.entries[size_t(i)].recno);
       CdxPut32BE(p + keyLen + 4, node.children[size_t(i)]);
     }
+    if (usedBytes != nullptr) *usedBytes = kCdxInteriorEntries + count * (keyLen + 8);
     return true;
   }
   uint32_t maxRec = 0;
@@ -178,11 +230,13 @@ bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page) {
   int pos = kCdxPageSize;
   const int tableEnd = kCdxLeafEntries + count * size;
   if (tableEnd > kCdxPageSize) return false;
+  const bool counted = node.dups.size() == size_t(count) && node.trails.size() == size_t(count);
   for (int i = 0; i < count; ++i) {
     const CdxEntry& e = node.entries[size_t(i)];
-    int trail = CdxTrailCount(e.key, fill);
-    int dup = i == 0 ? 0 : CdxDupCount(node.entries[size_t(i - 1)].key, e.key, trail);
+    int trail = counted ? node.trails[size_t(i)] : CdxTrailCount(e.key, fill);
+    int dup = i == 0 ? 0 : counted ? node.dups[size_t(i)] : CdxDupCount(node.entries[size_t(i - 1)].key, e.key, trail);
     int fresh = keyLen - dup - trail;
+    if (int(e.key.size()) != keyLen || fresh < 0) return false;
     pos -= fresh;
     if (pos < tableEnd) return false;
     std::memcpy(page + pos, e.key.data() + dup, size_t(fresh));
@@ -198,6 +252,7 @@ bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page) {
   page[kCdxLeafDupBits] = uint8_t(bits.dupBits);
   page[kCdxLeafTrailBits] = uint8_t(bits.dupBits);
   page[kCdxLeafEntrySize] = uint8_t(size);
+  if (usedBytes != nullptr) *usedBytes = kCdxPageSize - (pos - tableEnd);
   return true;
 }
 

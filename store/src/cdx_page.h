@@ -109,6 +109,10 @@ struct CdxNode {
   uint32_t right = kCdxNone;
   std::vector<CdxEntry> entries;
   std::vector<uint32_t> children;
+  // Leaves: the dup and trail count of each entry as decoded, kept in step
+  // by single inserts and removes (UpdateLeafCounts) so that writing the
+  // leaf back need not recount every key. Empty = count afresh.
+  std::vector<uint8_t> dups, trails;
   bool IsLeaf() const { return (attr & kCdxAttrLeaf) != 0; }
   bool IsRoot() const { return (attr & kCdxAttrRoot) != 0; }
 };
@@ -118,8 +122,13 @@ int CdxDecodeNode(const uint8_t* page, int keyLen, char fill, CdxNode& out);
 // Number of entries and sanity of a page's header and entry table, without
 // building the keys; ecOK or ecCdxDamaged. Used by the quick check.
 int CdxScanNode(const uint8_t* page, int keyLen, uint16_t& attr, int& count);
-// Encodes into a zeroed 512-byte page; false when the node does not fit.
-bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page);
+// Encodes into a 512-byte page; false when the node does not fit. usedBytes
+// (optional) receives the bytes taken, header included.
+bool CdxEncodeNode(const CdxNode& node, int keyLen, char fill, uint8_t* page, int* usedBytes = nullptr);
+
+// After entries[at] was inserted (inserted = true) or the entry at `at`
+// removed: updates dups/trails if they are in use.
+void CdxUpdateLeafCounts(CdxNode& n, size_t at, bool inserted, char fill);
 
 // Interior capacity: (512 - 12) / (keyLen + 8).
 inline int CdxInteriorCapacity(int keyLen) { return (kCdxPageSize - kCdxInteriorEntries) / (keyLen + 8); }

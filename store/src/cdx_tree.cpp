@@ -63,6 +63,13 @@ int CdxFile::Impl::load() {
 int CdxFile::Impl::write(uint32_t off, size_t len) {
   if (sticky != ecOK) return sticky;
   if (readOnly) return ecAccessDenied;
+  if (cachedLeaves > 0) {
+    const size_t last = std::min(leafCache.size(), (size_t(off) + len + kCdxPageSize - 1) / kCdxPageSize);
+    for (size_t p = off / kCdxPageSize; p < last; ++p)
+      if (leafCache[p]) leafCache[p]->valid = false;
+  }
+  ++writes;
+  if (writeLimit >= 0 && int64_t(writes) > writeLimit) return ecOK;  // the simulated crash happened
   size_t done = 0;
   while (done < len) {
     ssize_t n = ::pwrite(fd, img.data() + off + done, len - done, off_t(off + done));
@@ -73,6 +80,34 @@ int CdxFile::Impl::write(uint32_t off, size_t len) {
     }
     done += size_t(n);
   }
+  return ecOK;
+}
+
+void CdxFile::Impl::cacheLeaf(const CdxTree& t, uint32_t off, CdxNode&& n) {
+  const size_t page = off / kCdxPageSize;
+  if (page >= leafCache.size()) leafCache.resize(page + 1);
+  if (!leafCache[page]) {
+    if (cachedLeaves >= kLeafCacheMax) {
+      for (auto& slot : leafCache) slot.reset();
+      cachedLeaves = 0;
+    }
+    leafCache[page] = std::make_unique<CachedLeaf>();
+    ++cachedLeaves;
+  }
+  CachedLeaf& c = *leafCache[page];
+  c.node = std::move(n);
+  c.tree = t;
+  c.valid = true;
+}
+
+int CdxFile::Impl::takeLeaf(const CdxTree& t, uint32_t off, CdxNode& n) {
+  const size_t page = off / kCdxPageSize;
+  CachedLeaf* c = page < leafCache.size() ? leafCache[page].get() : nullptr;
+  if (c == nullptr || !c->valid || off % kCdxPageSize != 0 || c->tree.header != t.header ||
+      c->tree.keyLen != t.keyLen || c->tree.fill != t.fill)
+    return readNode(t, off, n);
+  n = std::move(c->node);
+  c->valid = false;
   return ecOK;
 }
 
@@ -225,8 +260,10 @@ int CdxFile::Impl::commitLevel(const CdxTree& t, std::vector<Step>& path, std::v
     return freePage(off);
   }
 
-  if (fits(t, n)) {
-    if (level > 0 && used(t, n) < kCdxPageSize / 3) {
+  uint8_t page[kCdxPageSize];
+  int usedBytes = 0;
+  if (CdxEncodeNode(n, t.keyLen, t.fill, page, &usedBytes)) {
+    if (level > 0 && usedBytes < kCdxPageSize / 3) {
       // Underfull: join with a neighbour under the same parent if both fit in one page.
       if (int rc = parentNode(t, path, nodes, loaded, level - 1); rc != ecOK) return rc;
       CdxNode& p = nodes[L - 1];
@@ -264,18 +301,33 @@ int CdxFile::Impl::commitLevel(const CdxTree& t, std::vector<Step>& path, std::v
         }
       }
     }
-    if (int rc = writeNode(t, off, n); rc != ecOK) return rc;
-    if (level == 0) return ecOK;
+    if (!nodeOk(off)) return ecCdxDamaged;
+    std::memcpy(at(off), page, kCdxPageSize);
+    if (int rc = write(off, kCdxPageSize); rc != ecOK) return rc;
+    auto keep = [&] {
+      if (n.IsLeaf()) cacheLeaf(t, off, std::move(n));
+    };
+    if (level == 0) {
+      keep();
+      return ecOK;
+    }
     // Keep the parent's entry equal to this node's largest entry.
     const Step& ps = path[L - 1];
     if (!loaded[L - 1]) {
       const uint8_t* raw = at(ps.offset) + kCdxInteriorEntries + ps.index * (t.keyLen + 8);
-      if (SameEntry(raw, t.keyLen, n.entries.back(), off)) return ecOK;
+      if (SameEntry(raw, t.keyLen, n.entries.back(), off)) {
+        keep();
+        return ecOK;
+      }
     }
     if (int rc = parentNode(t, path, nodes, loaded, level - 1); rc != ecOK) return rc;
     CdxNode& p = nodes[L - 1];
-    if (CdxCompare(p.entries[size_t(ps.index)], n.entries.back()) == 0) return ecOK;
+    if (CdxCompare(p.entries[size_t(ps.index)], n.entries.back()) == 0) {
+      keep();
+      return ecOK;
+    }
     p.entries[size_t(ps.index)] = n.entries.back();
+    keep();
     return commitLevel(t, path, nodes, loaded, level - 1, -1);
   }
 
@@ -375,15 +427,29 @@ int CdxFile::Impl::insert(const CdxTree& t, std::string_view key, uint32_t recno
   const size_t L = path.size() - 1;
   std::vector<CdxNode> nodes(path.size());
   std::vector<bool> loaded(path.size(), false);
-  if (int rc = readNode(t, path[L].offset, nodes[L]); rc != ecOK) return rc;
+  if (int rc = takeLeaf(t, path[L].offset, nodes[L]); rc != ecOK) return rc;
   loaded[L] = true;
   auto& es = nodes[L].entries;
   CdxEntry e{std::string(key), recno};
   auto it = std::lower_bound(es.begin(), es.end(), e,
                              [](const CdxEntry& a, const CdxEntry& b) { return CdxCompare(a, b) < 0; });
   if (it != es.end() && CdxCompare(*it, e) == 0) return ecOK;
+  // A new largest entry of a subtree: raise the interior bounds above it
+  // first, top down. Cut short, that leaves bounds larger than their
+  // subtree's keys, which every reader handles; the reverse order could
+  // leave a bound below a key, which misroutes later searches.
+  for (size_t l = 0; l < L; ++l) {
+    uint8_t* raw = at(path[l].offset) + kCdxInteriorEntries + path[l].index * (t.keyLen + 8);
+    if (CdxCompare(raw, CdxGet32BE(raw + t.keyLen), reinterpret_cast<const uint8_t*>(key.data()), recno,
+                   t.keyLen) >= 0)
+      continue;
+    std::memcpy(raw, key.data(), size_t(t.keyLen));
+    CdxPut32BE(raw + t.keyLen, recno);
+    if (int rc = write(path[l].offset, kCdxPageSize); rc != ecOK) return rc;
+  }
   const int pos = int(it - es.begin());
   es.insert(it, std::move(e));
+  CdxUpdateLeafCounts(nodes[L], size_t(pos), true, t.fill);
   return commitLevel(t, path, nodes, loaded, int(L), pos);
 }
 
@@ -393,14 +459,16 @@ int CdxFile::Impl::remove(const CdxTree& t, std::string_view key, uint32_t recno
   const size_t L = path.size() - 1;
   std::vector<CdxNode> nodes(path.size());
   std::vector<bool> loaded(path.size(), false);
-  if (int rc = readNode(t, path[L].offset, nodes[L]); rc != ecOK) return rc;
+  if (int rc = takeLeaf(t, path[L].offset, nodes[L]); rc != ecOK) return rc;
   loaded[L] = true;
   auto& es = nodes[L].entries;
   CdxEntry e{std::string(key), recno};
   auto it = std::lower_bound(es.begin(), es.end(), e,
                              [](const CdxEntry& a, const CdxEntry& b) { return CdxCompare(a, b) < 0; });
   if (it == es.end() || CdxCompare(*it, e) != 0) return ecCdxKeyNotFound;
+  const size_t pos = size_t(it - es.begin());
   es.erase(it);
+  CdxUpdateLeafCounts(nodes[L], pos, false, t.fill);
   return commitLevel(t, path, nodes, loaded, int(L), -1);
 }
 
@@ -587,11 +655,36 @@ int CdxFile::Impl::check(const CdxTree& t, int64_t expected, bool full, uint32_t
   std::vector<bool> seen(pages(), false);
   uint64_t count = 0;
   if (!full) {
-    uint32_t off, last;
-    if (firstLeaf(t, off) != ecOK || lastLeaf(t, last) != ecOK) return ecCdxDamaged;
+    // The leaves the interior nodes point to, in tree order (interior pages
+    // are few, and leaves are not decoded), must be exactly the leaf chain:
+    // a change cut short between its page writes breaks this agreement.
+    std::vector<uint32_t> treeLeaves;
+    std::vector<std::pair<uint32_t, int>> stack{{root(t), 0}};
+    int leafDepth = -1;
+    while (!stack.empty()) {
+      auto [off, depth] = stack.back();
+      stack.pop_back();
+      if (!nodeOk(off) || depth >= kMaxDepth) return ecCdxDamaged;
+      const uint8_t* p = at(off);
+      const uint16_t attr = CdxGet16(p + kCdxNodeAttr);
+      if (attr > 3) return ecCdxDamaged;
+      if (attr & kCdxAttrLeaf) {
+        if (leafDepth < 0) leafDepth = depth;
+        if (depth != leafDepth) return ecCdxDamaged;
+        treeLeaves.push_back(off);
+        continue;
+      }
+      if (seen[off / kCdxPageSize]) return ecCdxDamaged;
+      seen[off / kCdxPageSize] = true;
+      const int n = CdxGet16(p + kCdxNodeCount);
+      if (n < 1 || n > CdxInteriorCapacity(t.keyLen)) return ecCdxDamaged;
+      for (int i = n; i-- > 0;)
+        stack.push_back({CdxGet32BE(p + kCdxInteriorEntries + i * (t.keyLen + 8) + t.keyLen + 4), depth + 1});
+    }
+    uint32_t off = treeLeaves.front();
     uint32_t prev = kCdxNone;
-    while (true) {
-      if (!nodeOk(off) || seen[off / kCdxPageSize]) return ecCdxDamaged;
+    for (size_t k = 0;; ++k) {
+      if (k >= treeLeaves.size() || off != treeLeaves[k] || seen[off / kCdxPageSize]) return ecCdxDamaged;
       seen[off / kCdxPageSize] = true;
       const uint8_t* p = at(off);
       uint16_t attr;
@@ -601,11 +694,13 @@ int CdxFile::Impl::check(const CdxTree& t, int64_t expected, bool full, uint32_t
       if (CdxIsNone(prev) ? !CdxIsNone(left) : left != prev) return ecCdxDamaged;
       count += uint32_t(n);
       uint32_t right = CdxGet32(p + kCdxNodeRight);
-      if (CdxIsNone(right)) break;
+      if (CdxIsNone(right)) {
+        if (k + 1 != treeLeaves.size()) return ecCdxDamaged;
+        break;
+      }
       prev = off;
       off = right;
     }
-    if (off != last) return ecCdxDamaged;
   } else {
     // Depth-first over the tree: every node sound, keys in strict order,
     // interior entries bounding their children, all leaves on one level and

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <memory>
 #include <vector>
 
 #include "cdx_file.h"
@@ -32,6 +33,21 @@ struct CdxFile::Impl {
   // before the call returns, to the file.
   std::vector<uint8_t> img;
   int sticky = ecOK;  // first write failure; later changes are refused
+  uint64_t writes = 0;
+  int64_t writeLimit = -1;  // tests: writes past this count never reach the file
+  // Decoded leaves, so that a run of inserts into one leaf does not decode
+  // it each time. An entry is dropped whenever its page is written; only
+  // the insert/remove paths put nodes back, right after writing them.
+  struct CachedLeaf {
+    bool valid = false;
+    CdxTree tree;  // a hostile file may share a page between tags
+    CdxNode node;
+  };
+  std::vector<std::unique_ptr<CachedLeaf>> leafCache;  // by page number
+  size_t cachedLeaves = 0;
+  static constexpr size_t kLeafCacheMax = 8192;
+  void cacheLeaf(const CdxTree& t, uint32_t off, CdxNode&& n);
+  int takeLeaf(const CdxTree& t, uint32_t off, CdxNode& n);
 
   ~Impl();
   int load();

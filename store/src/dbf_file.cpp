@@ -336,7 +336,8 @@ int DbfFile::Pack(const std::function<void(int)>& progress, std::string& message
         return fail(rc, "cannot write " + temp);
       writePos += kept.size();
     }
-    if (progress) progress(static_cast<int>((first + n - 1) * 100ull / header_.recordCount));
+    if (progress && first + n - 1 < header_.recordCount)
+      progress(static_cast<int>((first + n - 1) * 100ull / header_.recordCount));
   }
   const std::uint8_t eof = dbf::kEndOfFile;
   if (const int rc = WriteAt(out, &eof, 1, writePos); rc != 0) return fail(rc, "cannot write " + temp);

@@ -16,7 +16,7 @@ enum class Op : std::uint8_t {
   Not, And, Or,
   Concat, ConcatMove, Add, Sub, Mul, Div, Neg,
   Eq, ExactEq, Ne, Lt, Le, Gt, Ge, Contains,
-  Dtos, Upper, Lower, RTrim, LTrim, AllTrim, Str, Empty,
+  Dtos, Upper, Lower, RTrim, LTrim, AllTrim, Str, Empty, Substr,
 };
 
 struct Expression::Node {
@@ -669,6 +669,34 @@ class Expression::Parser {
         return -1;
       }
       n.width = n.strLen;
+    } else if (name == "SUBSTR" || name == "LEFT" || name == "RIGHT") {
+      // Constant positions only, so that the width of a key is known.
+      const bool substr = name == "SUBSTR";
+      if (!(substr ? arity(2, 3) : arity(2, 2)) || !argType(0, ExprType::Character)) return -1;
+      for (std::size_t i = 1; i < args.size(); ++i) {
+        if (nodes_[args[i]].op != Op::Literal || nodes_[args[i]].type != ExprType::Numeric) {
+          error_ = name + "() needs constant numbers for its positions (position " + std::to_string(at + 1) + ")";
+          return -1;
+        }
+      }
+      const int width = nodes_[args[0]].width;
+      const int a1 = static_cast<int>(nodes_[args[1]].literal.number);
+      int start = 0, count = 0;
+      if (substr) {
+        start = std::clamp(a1, 1, width + 1) - 1;
+        count = args.size() > 2 ? static_cast<int>(nodes_[args[2]].literal.number) : width - start;
+      } else if (name == "LEFT") {
+        count = a1;
+      } else {
+        count = std::clamp(a1, 0, width);
+        start = width - count;
+      }
+      count = std::clamp(count, 0, width - start);
+      n.op = Op::Substr;
+      n.type = ExprType::Character;
+      n.strLen = start;  // offset into the argument
+      n.strDec = count;  // length taken
+      n.width = count;
     } else if (name == "EMPTY") {
       if (!arity(1, 1)) return -1;
       n.op = Op::Empty;
@@ -884,6 +912,15 @@ void Expression::Eval(int index, const std::uint8_t* rec, std::uint32_t recno, E
     }
     case Op::Str:
       out.text = StrOf(a.number, n.strLen, n.strDec);
+      return;
+    case Op::Substr:
+      // Positions are counted on the argument's full width; RIGHT() of a
+      // trimmed text takes from its end.
+      if (static_cast<std::size_t>(n.strLen) >= a.text.size()) {
+        out.text.clear();
+      } else {
+        out.text = a.text.substr(static_cast<std::size_t>(n.strLen), static_cast<std::size_t>(n.strDec));
+      }
       return;
     case Op::Empty:
       switch (a.type) {

@@ -4,8 +4,8 @@
 // Accepted: field names; 'text', "text" and [text] literals; numbers; .T. .F.
 // (.Y. .N.); + and - on texts, numbers and dates; * and /; comparisons = == <>
 // # != < <= > >= and $ (contained in); .NOT. (or !), .AND., .OR.; the
-// functions DTOS, UPPER, LOWER, TRIM, RTRIM, LTRIM, ALLTRIM, STR, EMPTY,
-// DELETED and RECNO. Names and keywords ignore letter case; blanks may stand
+// functions DTOS, UPPER, LOWER, TRIM, RTRIM, LTRIM, ALLTRIM, STR, SUBSTR,
+// LEFT, RIGHT (constant positions), EMPTY, DELETED and RECNO. Names and keywords ignore letter case; blanks may stand
 // anywhere between tokens.
 #pragma once
 

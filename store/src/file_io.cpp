@@ -1,5 +1,7 @@
 #include "file_io.h"
 
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +70,25 @@ std::int64_t FileSize(int fd) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string PathNoCase(const std::string& folder, const std::string& name) {
+  const std::string dir = folder.empty() ? "." : folder;
+  const std::string exact = folder.empty() ? name : (folder.back() == '/' ? folder + name : folder + "/" + name);
+  if (FileExists(exact)) return exact;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return exact;
+  std::string found;
+  while (const dirent* e = ::readdir(d)) {
+    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+      found = folder.empty() ? std::string(e->d_name)
+                             : (folder.back() == '/' ? folder + e->d_name : folder + "/" + e->d_name);
+      if (FileExists(found)) break;
+      found.clear();
+    }
+  }
+  ::closedir(d);
+  return found.empty() ? exact : found;
 }
 
 }  // namespace qc

@@ -22,4 +22,9 @@ std::int64_t FileSize(int fd);
 
 bool FileExists(const std::string& path);
 
+// folder + "/" + name, where an existing file whose name differs only in
+// letter case stands in for `name` (tables copied from other systems often
+// come as qcout.dbf).
+std::string PathNoCase(const std::string& folder, const std::string& name);
+
 }  // namespace qc

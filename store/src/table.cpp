@@ -47,6 +47,10 @@ struct TagState {
   Expression key;
   Expression cond;
   bool hasFor = false;
+  // A FOR condition that reads nothing but the delete flag has two answers,
+  // worked out once.
+  bool forByFlag = false;
+  bool forLive = true, forDeleted = true;
   CdxKeyType type = CdxKeyType::Character;
   int length = 0;
 };
@@ -73,7 +77,9 @@ struct TTable::Impl {
   }
 
   bool InTag(const TagState& t, const std::uint8_t* rec, std::uint32_t recno) const {
-    return !t.hasFor || t.cond.EvaluateLogical(rec, recno);
+    if (!t.hasFor) return true;
+    if (t.forByFlag) return rec[0] == static_cast<std::uint8_t>(dbf::kDeleted) ? t.forDeleted : t.forLive;
+    return t.cond.EvaluateLogical(rec, recno);
   }
 
   std::string KeyOf(const TagState& t, const std::uint8_t* rec, std::uint32_t recno) const {
@@ -104,6 +110,13 @@ struct TTable::Impl {
         message = "tag " + t.name + ": FOR condition is not a logical expression";
         return false;
       }
+      t.forByFlag = t.cond.OnlyDeleteFlag();
+      if (t.forByFlag) {
+        std::vector<std::uint8_t> probe = BlankRecord();
+        t.forLive = t.cond.EvaluateLogical(probe.data(), 1);
+        probe[0] = static_cast<std::uint8_t>(dbf::kDeleted);
+        t.forDeleted = t.cond.EvaluateLogical(probe.data(), 1);
+      }
     }
     switch (t.key.Type()) {
       case ExprType::Character:
@@ -131,20 +144,25 @@ struct TTable::Impl {
     return true;
   }
 
-  // Calls `fn(rec, recno)` for every record, reading in chunks.
+  // Calls `fn(rec, recno)` for every record, reading in chunks. (A mapping of
+  // the file measured slower than chunked reads, and a file cut short behind
+  // it would fault.)
   template <typename Fn>
   int Scan(Fn&& fn, const ProgressHook* progress = nullptr) {
     const std::uint32_t count = dbf.RecordCount();
     const std::size_t len = static_cast<std::size_t>(dbf.RecordLength());
+    auto report = [&](std::uint32_t done) {
+      if (progress && *progress) (*progress)(count == 0 ? 100 : static_cast<int>(done * 100ull / count));
+    };
+    report(0);
     chunk.resize(kScanChunk * len);
-    if (progress && *progress) (*progress)(0);
     for (std::uint32_t first = 1; first <= count && first != 0; first += kScanChunk) {
       const std::uint32_t n = std::min(kScanChunk, count - first + 1);
       if (const int rc = dbf.ReadRange(first, n, chunk.data()); rc != 0) return rc;
       for (std::uint32_t i = 0; i < n; ++i) fn(chunk.data() + i * len, first + i);
-      if (progress && *progress) (*progress)(static_cast<int>((first + n - 1) * 100ull / count));
+      if (first + n - 1 < count) report(first + n - 1);
     }
-    if (progress && *progress) (*progress)(100);
+    report(count);
     return 0;
   }
 };
@@ -236,26 +254,23 @@ int TTable::Ok() const {
 }
 
 std::string TTable::TablePath() const {
-  if (folder_.empty()) return tableName_;
-  return folder_.back() == '/' ? folder_ + tableName_ : folder_ + "/" + tableName_;
+  if (impl_->dbf.IsOpen()) return impl_->dbf.Path();
+  return PathNoCase(folder_, tableName_);
 }
 
 std::string TTable::IndexPath() const {
-  std::string p = TablePath();
-  const std::size_t slash = p.find_last_of('/');
-  const std::size_t dot = p.find_last_of('.');
-  const bool upper = p.size() >= 3 && std::isupper(static_cast<unsigned char>(p.back()));
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) p.resize(dot);
-  p += upper || p.empty() || !std::islower(static_cast<unsigned char>(p.back())) ? ".CDX" : ".cdx";
-  // Keep the case of the table's name (QCOUT.DBF -> QCOUT.CDX, mail.dbf -> mail.cdx),
-  // and find an existing index whatever its case.
-  if (!FileExists(p)) {
-    std::string other = p;
-    const bool isUpper = other.compare(other.size() - 4, 4, ".CDX") == 0;
-    other.replace(other.size() - 4, 4, isUpper ? ".cdx" : ".CDX");
-    if (FileExists(other)) return other;
+  // The table's name with the extension CDX, in the case of the table's own
+  // extension (QCOUT.DBF -> QCOUT.CDX, mail.dbf -> mail.cdx); an existing
+  // index whose name differs in case is found too.
+  std::string name = TablePath();
+  std::string folder;
+  if (const std::size_t slash = name.find_last_of('/'); slash != std::string::npos) {
+    folder = name.substr(0, slash + 1);
+    name = name.substr(slash + 1);
   }
-  return p;
+  const bool lower = !name.empty() && std::islower(static_cast<unsigned char>(name.back()));
+  if (const std::size_t dot = name.find_last_of('.'); dot != std::string::npos) name.resize(dot);
+  return PathNoCase(folder, name + (lower ? ".cdx" : ".CDX"));
 }
 
 bool TTable::Active() const { return impl_->dbf.IsOpen(); }

@@ -129,7 +129,8 @@ TEST(CdxFixture, ChangesToTheForeignFileKeepItConsistent) {
     // Recall the deleted record into every tag.
     for (size_t i = 0; i < Tags().size(); ++i)
       for (const DbfRecord& r : recs) {
-        if (r.deleted) ASSERT_EQ(f->Insert(int(i + 1), Tags()[i].keyOf(r), r.recno), ecOK);
+        if (!r.deleted) continue;
+        ASSERT_EQ(f->Insert(int(i + 1), Tags()[i].keyOf(r), r.recno), ecOK);
       }
   }
   std::unique_ptr<CdxFile> f;

@@ -85,6 +85,9 @@ inline std::vector<DbfRecord> ReadDbfRecords(const std::string& path) {
 
 using Walk = std::vector<std::pair<std::string, uint32_t>>;
 
+// WalkTag's result when the walk did not end within its bound.
+constexpr int kWalkDidNotEnd = 1;
+
 // Every entry of a tag in logical order (forward) or its reverse, walking
 // with Next or Prior. Bounded so that a broken cursor fails instead of hanging.
 inline int WalkTag(CdxFile& file, int tag, bool forward, Walk& out, size_t bound = 10'000'000) {
@@ -93,7 +96,7 @@ inline int WalkTag(CdxFile& file, int tag, bool forward, Walk& out, size_t bound
   int rc = forward ? c.First() : c.Last();
   while (rc == ecOK && c.Valid()) {
     out.emplace_back(c.Key(), c.RecNo());
-    if (out.size() > bound) return ecInternal;
+    if (out.size() > bound) return kWalkDidNotEnd;
     rc = forward ? c.Next() : c.Prior();
   }
   return rc;

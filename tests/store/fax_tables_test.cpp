@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "store/store_errors.h"
@@ -255,6 +256,72 @@ TEST_F(FaxTables, CloseAndOpenKeepsPositionAndFilter) {
   EXPECT_EQ(t.RecNo(), 2u);
   EXPECT_EQ(t.CurrentOrder(), 2);
   EXPECT_EQ(t.Filter(), ".not. archived");
+}
+
+}  // namespace
+}  // namespace qc
+
+namespace qc {
+namespace {
+
+TEST_F(FaxTables, TablesAreFoundWhateverTheCaseOfTheirNames) {
+  {
+    TTable t;
+    ASSERT_TRUE(OpenOutFaxDBF(t, dir_.Path()));
+    AddOut(t, {"kept", "20240101", "10:00"});
+  }
+  std::filesystem::rename(dir_.File("QCOUT.DBF"), dir_.File("qcout.dbf"));
+  std::filesystem::rename(dir_.File("QCOUT.CDX"), dir_.File("QcOut.Cdx"));
+  TTable t;
+  ASSERT_TRUE(OpenOutFaxDBF(t, dir_.Path())) << t.LastError();
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("QCOUT.DBF")));
+  EXPECT_FALSE(t.IndexRebuilt());
+  ASSERT_EQ(t.SetOrder(1), 0);
+  EXPECT_EQ(Column(t, "SUBJECT"), std::vector<std::string>{"kept"});
+}
+
+}  // namespace
+}  // namespace qc
+
+namespace qc {
+namespace {
+
+// The index rebuild of the housekeeping menu: close the indexes, delete the
+// index file, pack, create the tags again, select the order that was in use.
+TEST_F(FaxTables, RebuildPacksAndRecreatesTagsWithProgress) {
+  TTable t;
+  ASSERT_TRUE(OpenOutFaxDBF(t, dir_.Path()));
+  for (int i = 0; i < 6; ++i) AddOut(t, {("s" + std::to_string(i)).c_str(), "20240101", "10:00", i == 5});
+  ASSERT_EQ(t.Query(""), 0);
+  for (std::uint32_t r : {2u, 4u, 6u}) {
+    ASSERT_EQ(t.GoTo(r), 0);
+    ASSERT_EQ(t.Delete(), 0);
+  }
+  ASSERT_EQ(t.SetOrder(t.TagNumber("SUBJECT")), 0);
+  std::vector<int> progress;
+  t.SetProgressHook([&](int percent) { progress.push_back(percent); });
+  const int order = t.CurrentOrder();
+  ASSERT_EQ(t.CloseIndexes(), 0);
+  EXPECT_EQ(t.CurrentOrder(), 0);
+  ASSERT_TRUE(std::filesystem::remove(dir_.File("QCOUT.CDX")));
+  ASSERT_EQ(t.Pack(), 0) << t.LastError();
+  EXPECT_EQ(t.RecordCount(), 3u);
+  ASSERT_EQ(CreateTags(t, kOutFaxSchema), 0) << t.LastError();
+  ASSERT_EQ(t.SetOrder(order), 0);
+  t.SetProgressHook(nullptr);
+  // One report from 0 to 100 for the pack and for each of the five tags.
+  EXPECT_EQ(std::count(progress.begin(), progress.end(), 0), 6);
+  EXPECT_EQ(std::count(progress.begin(), progress.end(), 100), 6);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.begin() + (progress.size() / 6)));
+  EXPECT_EQ(t.QueryRecordCount(), 3);
+  EXPECT_EQ(Column(t, "SUBJECT"), (std::vector<std::string>{"s0", "s2", "s4"}));
+  ASSERT_EQ(t.Query(ArchiveFilter), 0);
+  EXPECT_EQ(Column(t, "SUBJECT"), (std::vector<std::string>{"s0", "s2", "s4"}));
+  TTable again;
+  t.Close();
+  ASSERT_TRUE(OpenOutFaxDBF(again, dir_.Path()));
+  EXPECT_FALSE(again.IndexRebuilt());
+  EXPECT_EQ(again.TagCount(), 5);
 }
 
 }  // namespace
