@@ -75,7 +75,7 @@ int main(int argc, char* argv[]) {
 
   auto window = std::make_unique<qc::TMainScreen>();
   server.SetWindow(window.get());
-  window->show();
+  window->Start();
   Log("quillcast: running on %s\n", folder);
   const int rc = app.exec();
   window.reset();
