@@ -317,18 +317,20 @@ class Expression::Parser {
     return true;
   }
 
-  int ParseOr(int depth) {
+  // One level of a left-associative chain of a logical operator:
+  // operand (op operand)*, each operand parsed by `operand`.
+  int ParseLogicalChain(int depth, Tok kind, Op op, const char* name, int (Parser::*operand)(int)) {
     if (Deep(depth)) return -1;
-    int left = ParseAnd(depth + 1);
-    while (left >= 0 && tok_.kind == Tok::Or) {
+    int left = (this->*operand)(depth + 1);
+    while (left >= 0 && tok_.kind == kind) {
       const std::size_t at = tok_.pos;
       if (!Next()) return -1;
-      const int right = ParseAnd(depth + 1);
+      const int right = (this->*operand)(depth + 1);
       if (right < 0) return -1;
-      if (nodes_[left].type != ExprType::Logical) return TypeError(".OR.", nodes_[left].type, at);
-      if (nodes_[right].type != ExprType::Logical) return TypeError(".OR.", nodes_[right].type, at);
+      if (nodes_[left].type != ExprType::Logical) return TypeError(name, nodes_[left].type, at);
+      if (nodes_[right].type != ExprType::Logical) return TypeError(name, nodes_[right].type, at);
       Node n;
-      n.op = Op::Or;
+      n.op = op;
       n.type = ExprType::Logical;
       n.width = 1;
       n.a = left;
@@ -338,26 +340,8 @@ class Expression::Parser {
     return left;
   }
 
-  int ParseAnd(int depth) {
-    if (Deep(depth)) return -1;
-    int left = ParseNot(depth + 1);
-    while (left >= 0 && tok_.kind == Tok::And) {
-      const std::size_t at = tok_.pos;
-      if (!Next()) return -1;
-      const int right = ParseNot(depth + 1);
-      if (right < 0) return -1;
-      if (nodes_[left].type != ExprType::Logical) return TypeError(".AND.", nodes_[left].type, at);
-      if (nodes_[right].type != ExprType::Logical) return TypeError(".AND.", nodes_[right].type, at);
-      Node n;
-      n.op = Op::And;
-      n.type = ExprType::Logical;
-      n.width = 1;
-      n.a = left;
-      n.b = right;
-      left = Add(std::move(n));
-    }
-    return left;
-  }
+  int ParseOr(int depth) { return ParseLogicalChain(depth, Tok::Or, Op::Or, ".OR.", &Parser::ParseAnd); }
+  int ParseAnd(int depth) { return ParseLogicalChain(depth, Tok::And, Op::And, ".AND.", &Parser::ParseNot); }
 
   int ParseNot(int depth) {
     if (Deep(depth)) return -1;
