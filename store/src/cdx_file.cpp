@@ -157,46 +157,46 @@ namespace {
 CdxTree TreeOf(const CdxTagInfo& t) { return CdxTree{t.headerOffset, t.keyLength, CdxFillByte(t.keyType)}; }
 }  // namespace
 
-int CdxFile::AddTag(const CdxTagSpec& spec, int* number) {
+int CdxFile::AddTag(const CdxTagSpec& def, int* number) {
   Impl& im = *impl_;
   if (im.sticky != ecOK) return im.sticky;
-  if (!ValidTagName(spec.name) || spec.keyLength < 1 || spec.keyLength > kCdxMaxKeyLength) return ecBadArgument;
-  if (TagNumber(spec.name) != 0) return ecCdxTagExists;
+  if (!ValidTagName(def.name) || def.keyLength < 1 || def.keyLength > kCdxMaxKeyLength) return ecBadArgument;
+  if (TagNumber(def.name) != 0) return ecCdxTagExists;
   uint32_t hdr;
   if (int rc = im.allocAtEnd(3, hdr); rc != ecOK) return rc;
   CdxHeader h;
   h.root = hdr + kCdxHeaderSize;
-  h.keyLength = spec.keyLength;
-  h.options = kCdxOptCompact | kCdxOptCompound | (spec.forExpr.empty() ? 0 : kCdxOptFor);
-  h.descending = spec.descending;
-  h.keyExpr = spec.keyExpr;
-  h.forExpr = spec.forExpr;
+  h.keyLength = def.keyLength;
+  h.options = kCdxOptCompact | kCdxOptCompound | (def.forExpr.empty() ? 0 : kCdxOptFor);
+  h.descending = def.descending;
+  h.keyExpr = def.keyExpr;
+  h.forExpr = def.forExpr;
   if (int rc = CdxEncodeHeader(h, im.at(hdr)); rc != ecOK) {
     im.img.resize(hdr);
     return rc;
   }
   CdxNode root;
-  CdxEncodeNode(root, spec.keyLength, CdxFillByte(spec.keyType), im.at(hdr + kCdxHeaderSize));
+  CdxEncodeNode(root, def.keyLength, CdxFillByte(def.keyType), im.at(hdr + kCdxHeaderSize));
   // The tag's pages first, then its directory entry.
   if (int rc = im.write(hdr, kCdxHeaderSize + kCdxPageSize); rc != ecOK) return rc;
   const CdxTree dir{0, CdxGet16(im.at(kCdxHdrKeyLength)), ' '};
-  std::string key = TagKey(spec.name);
+  std::string key = TagKey(def.name);
   key.resize(size_t(dir.keyLen), ' ');
   if (int rc = im.insert(dir, key, hdr); rc != ecOK) return rc;
   ++generation_;
   CdxTagInfo info;
-  info.name = TrimName(TagKey(spec.name));
-  info.keyExpr = spec.keyExpr;
-  info.forExpr = spec.forExpr;
-  info.descending = spec.descending;
-  info.keyLength = spec.keyLength;
-  info.keyType = spec.keyType;
+  info.name = TrimName(TagKey(def.name));
+  info.keyExpr = def.keyExpr;
+  info.forExpr = def.forExpr;
+  info.descending = def.descending;
+  info.keyLength = def.keyLength;
+  info.keyType = def.keyType;
   info.headerOffset = hdr;
   tags_.push_back(std::move(info));
   std::sort(tags_.begin(), tags_.end(),
             [](const CdxTagInfo& a, const CdxTagInfo& b) { return a.headerOffset < b.headerOffset; });
   for (size_t i = 0; i < tags_.size(); ++i) tags_[i].number = int(i + 1);
-  if (number != nullptr) *number = TagNumber(spec.name);
+  if (number != nullptr) *number = TagNumber(def.name);
   return ecOK;
 }
 

@@ -115,7 +115,7 @@ class CdxFile {
   int SetKeyType(int tag, CdxKeyType type);
 
   // Adds an empty tag; its number is TagCount() afterwards (returned in *number).
-  int AddTag(const CdxTagSpec& spec, int* number = nullptr);
+  int AddTag(const CdxTagSpec& def, int* number = nullptr);
   // Removes every tag and all their pages (the file shrinks to the directory).
   int DropAllTags();
 

@@ -420,8 +420,8 @@ int TTable::RebuildIndex() {
   std::vector<std::vector<CdxEntry>> entries(m.tags.size());
   for (std::size_t i = 0; i < m.tags.size(); ++i) {
     const TagState& t = m.tags[i];
-    CdxTagSpec spec{t.name, t.keySource, t.forSource, t.descending, t.length, t.type};
-    if (const int rc = cdx->AddTag(spec); rc != 0) {
+    CdxTagSpec def{t.name, t.keySource, t.forSource, t.descending, t.length, t.type};
+    if (const int rc = cdx->AddTag(def); rc != 0) {
       ::unlink(temp.c_str());
       return Fail(rc, "cannot add tag " + t.name + " to " + temp);
     }
@@ -492,9 +492,9 @@ int TTable::IndexTag(const std::string& name, const std::string& keyExpr, int op
     if (const int rc = m.dbf.SetProductionIndexFlag(true); rc != 0)
       return Fail(rc, "cannot write the header of " + TablePath());
   }
-  CdxTagSpec spec{t.name, t.keySource, t.forSource, t.descending, t.length, t.type};
+  CdxTagSpec def{t.name, t.keySource, t.forSource, t.descending, t.length, t.type};
   int number = 0;
-  if (const int rc = m.cdx->AddTag(spec, &number); rc != 0) return Fail(rc, "cannot add tag " + t.name);
+  if (const int rc = m.cdx->AddTag(def, &number); rc != 0) return Fail(rc, "cannot add tag " + t.name);
   m.cdx->SetKeyType(number, t.type);
   std::vector<CdxEntry> entries;
   const int scan = m.Scan(

@@ -166,9 +166,9 @@ std::vector<std::vector<uint8_t>> EncodeRasterLines(const RasterPage& page, int 
 int WriteRasterApf(const std::string& fileName, const std::vector<ApfPageSpec>& pages, const std::string& stationId) {
   TApfWriter w;
   w.Create(fileName);
-  for (const ApfPageSpec& spec : pages) {
-    w.BeginPage(spec.fine, spec.page->width == 2048);
-    for (const auto& line : EncodeRasterLines(*spec.page, spec.leftMargin))
+  for (const ApfPageSpec& def : pages) {
+    w.BeginPage(def.fine, def.page->width == 2048);
+    for (const auto& line : EncodeRasterLines(*def.page, def.leftMargin))
       w.WriteLine(line.data(), static_cast<int>(line.size()));
     w.EndPage();
   }

@@ -40,7 +40,7 @@ TEST(CdxInterop, IndependentReaderSeesOurTags) {
   std::unique_ptr<CdxFile> f;
   ASSERT_EQ(CdxFile::Create(path, f), ecOK);
   struct T {
-    CdxTagSpec spec;
+    CdxTagSpec def;
     std::set<std::pair<std::string, uint32_t>> model;
   };
   std::vector<T> tags = {
@@ -50,7 +50,7 @@ TEST(CdxInterop, IndependentReaderSeesOurTags) {
       {{"ARCHIVED", "ARCHIVED", ".not. deleted()", false, 1, CdxKeyType::Logical}, {}},
       {{"BULK", "UPPER(SUBJECT)", "", true, 50, CdxKeyType::Character}, {}},
   };
-  for (T& t : tags) ASSERT_EQ(f->AddTag(t.spec), ecOK);
+  for (T& t : tags) ASSERT_EQ(f->AddTag(t.def), ecOK);
   std::mt19937 rng(7);
   std::vector<CdxEntry> bulk;
   for (uint32_t r = 1; r <= 4000; ++r) {
@@ -86,8 +86,8 @@ TEST(CdxInterop, IndependentReaderSeesOurTags) {
 
   std::ostringstream want;
   for (const T& t : tags) {
-    want << "TAG " << t.spec.name << '|' << t.spec.keyExpr << '|' << t.spec.forExpr << '|'
-         << (t.spec.descending ? 'D' : 'A') << '|' << t.spec.keyLength << '|';
+    want << "TAG " << t.def.name << '|' << t.def.keyExpr << '|' << t.def.forExpr << '|'
+         << (t.def.descending ? 'D' : 'A') << '|' << t.def.keyLength << '|';
     want << "@\n";  // depth is compared separately
     for (const auto& [key, recno] : t.model) want << Hex(key) << ' ' << recno << '\n';
   }
