@@ -180,6 +180,13 @@ class Expression::Parser {
     return -1;
   }
 
+  // Takes the next character when it is `c`: the second half of a two-character operator.
+  bool Follows(char c) {
+    if (pos_ >= src_.size() || src_[pos_] != c) return false;
+    ++pos_;
+    return true;
+  }
+
   bool Next() {
     while (pos_ < src_.size() && std::isspace(static_cast<unsigned char>(src_[pos_]))) ++pos_;
     tok_ = Token{};
@@ -251,49 +258,11 @@ class Expression::Parser {
       case '/': tok_.kind = Tok::Slash; return true;
       case '$': tok_.kind = Tok::Dollar; return true;
       case '#': tok_.kind = Tok::Ne; return true;
-      case '-':
-        if (pos_ < src_.size() && src_[pos_] == '>') {
-          ++pos_;
-          tok_.kind = Tok::Arrow;
-        } else {
-          tok_.kind = Tok::Minus;
-        }
-        return true;
-      case '=':
-        if (pos_ < src_.size() && src_[pos_] == '=') {
-          ++pos_;
-          tok_.kind = Tok::ExactEq;
-        } else {
-          tok_.kind = Tok::Eq;
-        }
-        return true;
-      case '!':
-        if (pos_ < src_.size() && src_[pos_] == '=') {
-          ++pos_;
-          tok_.kind = Tok::Ne;
-        } else {
-          tok_.kind = Tok::Not;
-        }
-        return true;
-      case '<':
-        if (pos_ < src_.size() && src_[pos_] == '>') {
-          ++pos_;
-          tok_.kind = Tok::Ne;
-        } else if (pos_ < src_.size() && src_[pos_] == '=') {
-          ++pos_;
-          tok_.kind = Tok::Le;
-        } else {
-          tok_.kind = Tok::Lt;
-        }
-        return true;
-      case '>':
-        if (pos_ < src_.size() && src_[pos_] == '=') {
-          ++pos_;
-          tok_.kind = Tok::Ge;
-        } else {
-          tok_.kind = Tok::Gt;
-        }
-        return true;
+      case '-': tok_.kind = Follows('>') ? Tok::Arrow : Tok::Minus; return true;
+      case '=': tok_.kind = Follows('=') ? Tok::ExactEq : Tok::Eq; return true;
+      case '!': tok_.kind = Follows('=') ? Tok::Ne : Tok::Not; return true;
+      case '<': tok_.kind = Follows('>') ? Tok::Ne : Follows('=') ? Tok::Le : Tok::Lt; return true;
+      case '>': tok_.kind = Follows('=') ? Tok::Ge : Tok::Gt; return true;
       default:
         (void)two;
         error_ = std::string("unexpected character '") + c + "' at position " + std::to_string(tok_.pos + 1);
