@@ -40,9 +40,9 @@ class ReceiveSession : public FaxSession {
   int FinishPage();
   // Removes the current page (header and data) from the file.
   int DropPage();
-  // Moves waiting page bytes into the file: 1 when the page ended (DLE ETX),
-  // 0 when it goes on, a negative code on a write error.
-  int ReceiveData();
+  // Moves waiting page bytes into the file; `pageEnded` tells whether
+  // DLE ETX came. Returns 0 or the write error.
+  int ReceiveData(bool& pageEnded);
   void CloseReceiveFile();
   bool FileOpen() const { return Cls().faxFile != nullptr; }
 
@@ -73,6 +73,7 @@ class ReceiveSession : public FaxSession {
   void EndOfDocument();
   // XON/XOFF for the incoming page data (only with SoftwareFlow).
   void ReceiveFlow(bool on);
+  bool StatusWanted() const override;
 
  private:
   // Receive flow (receive_session.cpp).
@@ -87,7 +88,7 @@ class ReceiveSession : public FaxSession {
   int WriteBuffer();
   int WritePageHeader(long offset);
   int RewriteFileHeader();
-  // The offset of page `page` (1-based) behind the completed pages.
+  // The offset of page `page` (from 1), walking the pages before it.
   int PageOffset(int page, long& offset);
 
   // Class 2 / 2.0 (class2_receive.cpp).
@@ -109,7 +110,6 @@ class ReceiveSession : public FaxSession {
 
   bool pageInProgress_ = false;  // a page header is written and not finished
   long pageOffset_ = 0;          // file offset of the current page's header
-  bool timedOutInData_ = false;
 
   // Working state of the Class 1 phases: members the Class 1 code needs go
   // below this line.
