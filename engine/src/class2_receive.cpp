@@ -138,10 +138,13 @@ void ReceiveSession::Class2AfterPage() {
         SetError(rc);
         SetState(rfError);
       }
-    } else if (int rc = DropPage(); rc != 0) {
+    } else {
       // The caller sends the page again; it must not stay in the file.
-      SetError(rc);
-      SetState(rfError);
+      pageDropped_ = true;
+      if (int rc = DropPage(); rc != 0) {
+        SetError(rc);
+        SetState(rfError);
+      }
     }
   } else if (LineHas(line, "+FET")) {
     SetStatus(fsGettingDocStatus);
@@ -149,13 +152,16 @@ void ReceiveSession::Class2AfterPage() {
     h.documentMode = DocumentModeFor(value.empty() ? ' ' : value[0]);
   } else if (IsOK(line)) {
     SendCommand("AT+FDR");
-    if (h.documentMode == dmEndOfCall) {
+    // A page that was not confirmed comes again, even after the caller's
+    // end-of-document mark.
+    if (h.documentMode == dmEndOfCall && !pageDropped_) {
       EndOfDocument();
       SetState(rfClass2Hangup);
     } else {
       SetState(rfClass2PageRequest);
     }
   } else if (IsError(line)) {
+    pageDropped_ = true;
     if (int rc = DropPage(); rc != 0) {
       SetError(rc);
       SetState(rfError);

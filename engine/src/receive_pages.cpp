@@ -202,6 +202,7 @@ void ReceiveSession::PageStart() {
     return;
   }
   pageInProgress_ = true;
+  pageDropped_ = false;
   c.receiveFill = 0;
   h.previousByte = 0xFF;
   ArmTimeout(c.responseTicks);

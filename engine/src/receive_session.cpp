@@ -215,6 +215,9 @@ bool ReceiveSession::AcceptCall() {
     if (IsClass2()) {
       const uint8_t cmd[] = {'A', 'T', '+', 'F', 'K', 'S', '\r'};
       Port()->SendBlock(cmd, sizeof cmd);
+      // The hang-up that follows discards unsent output: the modem must have
+      // the command first.
+      for (int waited = 0; waited < 1000 && Port()->OutputWaiting() > 0; waited += 10) Port()->SleepMs(10);
     }
     SetError(ecFileRejected);
     HangUpAnswered();

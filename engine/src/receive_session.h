@@ -110,6 +110,7 @@ class ReceiveSession : public FaxSession {
 
   bool pageInProgress_ = false;  // a page header is written and not finished
   long pageOffset_ = 0;          // file offset of the current page's header
+  bool pageDropped_ = false;     // the last page was removed and comes again
 
   // Working state of the Class 1 phases: members the Class 1 code needs go
   // below this line.
