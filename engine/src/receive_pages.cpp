@@ -129,7 +129,6 @@ int ReceiveSession::PageOffset(int page, long& offset) {
 }
 
 int ReceiveSession::FinishPage() {
-  SessionData& d = Data();
   ClassData& c = Cls();
   // A page already finished is not counted again.
   if (!c.faxFile || !pageInProgress_) return 0;
@@ -138,7 +137,6 @@ int ReceiveSession::FinishPage() {
   int first = RewriteFileHeader();
   // The bytes that are in the file: after a failed write fewer than arrived.
   c.pageHeader.imageLength = static_cast<uint32_t>(fileEnd_ - pageOffset_ - kApfPageHeaderSize);
-  (void)d;
   const int rc = WritePageHeader(pageOffset_);
   if (first == 0) first = rc;
   return first;

@@ -238,6 +238,26 @@ TEST(ReceiveProgress, PageNumberAndBytesFollowTheCall) {
   EXPECT_LE(maxBytes, static_cast<int>(std::max(pages[0].data.size(), pages[1].data.size())));
 }
 
+// With SoftwareFlow the host may hold the modem off while page data arrive,
+// and only then: commands and reports never see XON/XOFF.
+class ReceiveFlowControl : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ReceiveFlowControl, IsOnOnlyDuringPageData) {
+  std::vector<CallerPage> pages(2);
+  pages[0].data = EncodePage(PatternPage(1, 30));
+  pages[1].data = EncodePage(PatternPage(2, 30));
+  TempDir dir;
+  ReceiveRig rig(OneCall(fcClass2, pages));
+  rig.fax.SetSoftwareFlow(GetParam());
+  ReceiveOne(rig, dir);
+  EXPECT_EQ(rig.finishCode, 0);
+  const std::vector<bool> expected =
+      GetParam() ? std::vector<bool>{false, true, false, true, false} : std::vector<bool>{};
+  EXPECT_EQ(rig.line->ReceiveFlowChanges(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, ReceiveFlowControl, ::testing::Bool());
+
 TEST(ReceiveComponent, DefaultsAndPortChecks) {
   QueuedOwnerLoop loop;
   TQcReceiveFax fax(loop);
