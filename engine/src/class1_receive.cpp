@@ -8,6 +8,8 @@ namespace qc {
 
 void ReceiveSession::Class1Action(int /*trigger*/) {
   Log("Class 1 receiving is not available in this build");
+  // Every call would fail the same way: end the session instead of waiting.
+  Data().options |= foExitOnError;
   SetError(ecNotSupported);
   SetState(rfError);
 }

@@ -243,6 +243,8 @@ void ReceiveSession::EndOfDocument() {
 
 void ReceiveSession::CallDone() {
   SessionHandle& h = Handle();
+  // A document the class phases left open is complete all the same.
+  if (FileOpen()) EndOfDocument();
   SwitchToInitBaud();
   if (h.oneFax) {
     // The owner's status display closes with the call it was opened for.
