@@ -65,7 +65,7 @@ Steps Disconnect() {
 }
 
 // The post-page message after a page sent already, e.g. after a retry.
-Steps PostPage(const std::string& post, const Reply& answer) {
+Steps PostPage(const std::string& post, const ModemReply& answer) {
   return {{"AT+FTH=3", Say("CONNECT")}, {"frame:" + post, Say("OK")}, {"AT+FRH=3", answer}};
 }
 
@@ -342,7 +342,7 @@ TEST(Class1Send, CallsThatFail) {
   noFine.octet2 = 0x2E;
   Remote narrow;
   narrow.octet3 = 0x70;
-  const Reply silence = Silence();
+  const ModemReply silence = Silence();
   const Steps unanswered =
       PostPage("EOP", silence) + Steps{{"abort", Say("OK")}} + PostPage("EOP", silence) +
       Steps{{"abort", Say("OK")}} + PostPage("EOP", silence) + Steps{{"abort", Say("OK")}};
@@ -403,13 +403,14 @@ TEST(Class1Send, DetoursThatEndWell) {
     std::function<void(TQcSendFax&)> setup = nullptr;
   };
   const Steps first = Answer() + Train("96");
-  const Reply mcf = Say("CONNECT", 200) + Frame(RemoteShort(kMCF));
+  const ModemReply mcf = Say("CONNECT", 200) + Frame(RemoteShort(kMCF));
   const Steps trainingSent = Answer() + Steps{{"AT+FTH=3", Say("CONNECT")},
                                               {"frame:TSI", Say("CONNECT")},
                                               {"frame:DCS", Say("OK")},
                                               {"AT+FTM=96", Say("CONNECT")},
                                               {"train", Say("OK", 300)}};
-  std::vector<uint8_t> nsf{0xFF, 0x03, 0x20, 0x00, 0x0D, 0x0A, 0x10, 0x03, 0x10, 0x10, 0x0D, 0x0A, 'O', 'K'};
+  // Free-form bytes that read as result lines and frame ends if taken out of the frame.
+  const std::vector<uint8_t> nsf{0xFF, 0x03, 0x20, 0x00, 'O', 'K', 0x0D, 0x0A, 0x10, 0x03, 0x10, 0x10, 0x0D, 0x0A};
   const Case cases[] = {
       {"RTN: slower, the page again",
        first + Page("96", "EOP", kRTN) + Train("72", false) + Page("72", "EOP") + Disconnect(), 1, {0, 0}},

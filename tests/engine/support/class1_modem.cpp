@@ -24,7 +24,7 @@ bool Matches(const std::string& expect, const std::string& action) {
   return expect == action;
 }
 
-bool HasConnect(const Reply& r) {
+bool HasConnect(const ModemReply& r) {
   return std::any_of(r.begin(), r.end(),
                      [](const ModemOut& o) { return o.bytes.find("CONNECT") != std::string::npos; });
 }
@@ -53,14 +53,14 @@ std::vector<int> LineBits(const std::vector<uint8_t>& data) {
 
 }  // namespace
 
-Reply operator+(Reply a, const Reply& b) {
+ModemReply operator+(ModemReply a, const ModemReply& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-Reply Say(const std::string& text, int delayMs) { return {{delayMs, "\r\n" + text + "\r\n"}}; }
+ModemReply Say(const std::string& text, int delayMs) { return {{delayMs, "\r\n" + text + "\r\n"}}; }
 
-Reply Frame(const std::vector<uint8_t>& bytes, int delayMs, const std::string& result) {
+ModemReply Frame(const std::vector<uint8_t>& bytes, int delayMs, const std::string& result) {
   std::string stuffed;
   for (uint8_t b : bytes) {
     stuffed += static_cast<char>(b);
@@ -72,7 +72,7 @@ Reply Frame(const std::vector<uint8_t>& bytes, int delayMs, const std::string& r
   return {{delayMs + airtime, stuffed}, {0, "\r\n" + result + "\r\n"}};
 }
 
-Reply Pause(int ms) { return {{ms, ""}}; }
+ModemReply Pause(int ms) { return {{ms, ""}}; }
 
 std::vector<uint8_t> RemoteIdFrame(uint8_t fcf, const std::string& number, bool final) {
   std::vector<uint8_t> f{0xFF, static_cast<uint8_t>(final ? 0x13 : 0x03), fcf};
@@ -91,7 +91,7 @@ std::vector<uint8_t> RemoteShort(uint8_t fcf) { return {0xFF, 0x13, fcf}; }
 Class1Modem::Class1Modem(std::vector<Step> steps, Class1Setup setup)
     : steps_(std::move(steps)), setup_(std::move(setup)) {}
 
-void Class1Modem::Queue(const Reply& reply, int64_t now, int tag) {
+void Class1Modem::Queue(const ModemReply& reply, int64_t now, int tag) {
   int64_t t = now;
   for (const ModemOut& o : reply) {
     t += o.delayMs;
@@ -117,7 +117,7 @@ std::string Class1Modem::TakeOutput(int64_t nowMs) {
 bool Class1Modem::Act(const std::string& action, int64_t now, bool listenAfter) {
   actions_.push_back(action);
   const int tag = ++tags_;
-  Reply reply;
+  ModemReply reply;
   bool matched = false;
   if (next_ < steps_.size()) {
     const Step& step = steps_[next_];

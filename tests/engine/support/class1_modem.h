@@ -33,20 +33,20 @@ struct ModemOut {
   int delayMs;
   std::string bytes;
 };
-using Reply = std::vector<ModemOut>;
-Reply operator+(Reply a, const Reply& b);
+using ModemReply = std::vector<ModemOut>;
+ModemReply operator+(ModemReply a, const ModemReply& b);
 
 // A result line ("\r\nOK\r\n").
-Reply Say(const std::string& text, int delayMs = 20);
+ModemReply Say(const std::string& text, int delayMs = 20);
 // A received HDLC frame as the modem delivers it: DLE doubled, DLE ETX
 // after the frame, then "OK" (or the given result).
-Reply Frame(const std::vector<uint8_t>& bytes, int delayMs = 20, const std::string& result = "OK");
-Reply Pause(int ms);
-inline Reply Silence() { return {}; }
+ModemReply Frame(const std::vector<uint8_t>& bytes, int delayMs = 20, const std::string& result = "OK");
+ModemReply Pause(int ms);
+inline ModemReply Silence() { return {}; }
 
 struct Step {
   std::string expect;
-  Reply reply;
+  ModemReply reply;
 };
 
 // The remote station's frames, written out by hand (not with the engine's
@@ -95,7 +95,7 @@ class Class1Modem final : public ModemEmulator {
   enum class Mode { Command, HdlcSend, DataSend };
   void Command(const std::string& cmd, int64_t now);
   bool Act(const std::string& action, int64_t now, bool listenAfter = false);
-  void Queue(const Reply& reply, int64_t now, int tag);
+  void Queue(const ModemReply& reply, int64_t now, int tag);
   void EndFrame(int64_t now);
   void EndData(int64_t now);
 
@@ -108,7 +108,7 @@ class Class1Modem final : public ModemEmulator {
   std::string command_;
   std::vector<uint8_t> block_;
   std::string modulation_;
-  Reply lastReply_;
+  ModemReply lastReply_;
   struct Pending {
     int64_t due;
     std::string bytes;
