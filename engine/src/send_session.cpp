@@ -298,6 +298,8 @@ void SendSession::PrepareDocument() {
 void SendSession::DialState() {
   Handle().connectSeen = false;
   trainingRepeats_ = 0;
+  Cls().lastFrameFinal = false;
+  Cls().confirmationReceived = false;
   Dial();
   SetStatus(fsDialing);
   SetState(IsClass1() ? tfClass1Dialing : tfClass2Dialing);
