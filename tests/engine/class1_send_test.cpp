@@ -450,6 +450,10 @@ TEST(Class1Send, DetoursThatEndWell) {
        trainingSent + Steps{{"AT+FRH=3", Say("NO CARRIER", 3000)}} + Train("96", false) + Page("96", "EOP") +
            Disconnect(),
        1, {0}},
+      {"the OK after the page comes late: page data still held downstream",
+       first + Steps{{"AT+FTM=96", Say("CONNECT")}, {"page", Say("OK", 75000)}} + PostPage("EOP", mcf) +
+           Disconnect(),
+       1, {0}},
       {"busy, then answered on the second dial", Steps{{"ATDT5550100", Pause(2000) + Say("BUSY")}} + Call(1), 1,
        {0}, [](TQcSendFax& f) {
          f.SetDialAttempts(2);
