@@ -450,6 +450,13 @@ TEST(Class1Send, DetoursThatEndWell) {
        trainingSent + Steps{{"AT+FRH=3", Say("NO CARRIER", 3000)}} + Train("96", false) + Page("96", "EOP") +
            Disconnect(),
        1, {0}},
+      {"+FCERROR after the training: listening again",
+       trainingSent + Steps{{"AT+FRH=3", Say("+FCERROR", 500)},
+                            {"AT+FRH=3", Say("CONNECT") + Frame(RemoteShort(kCFR))}} +
+           Page("96", "EOP") + Disconnect(),
+       1, {0}},
+      {"+FCERROR as the answer: the EOP again",
+       first + PageOnly("96") + PostPage("EOP", Say("+FCERROR", 500)) + PostPage("EOP", mcf) + Disconnect(), 1, {0}},
       {"the OK after the page comes late: page data still held downstream",
        first + Steps{{"AT+FTM=96", Say("CONNECT")}, {"page", Say("OK", 75000)}} + PostPage("EOP", mcf) +
            Disconnect(),
