@@ -163,11 +163,9 @@ void ReceiveSession::Class1TrainingCheck(int trigger) {
 }
 
 void ReceiveSession::Class1Action(int trigger) {
-  SessionData& d = Data();
   ClassData& c = Cls();
   SessionHandle& h = Handle();
   const std::string& line = c.responseLine;
-  const bool soft = (d.options & foSoftwareFlow) != 0;
 
   if (Class1ListenState(State())) {
     if (IsError(line)) {
@@ -199,7 +197,9 @@ void ReceiveSession::Class1Action(int trigger) {
 
     case rfClass1Answering:
       if (IsConnect(line)) {
+        // Nothing of an earlier call or round is still pending.
         frameOutcome_ = Class1FrameOutcome::None;
+        c.lastFrameFinal = false;
         SendIDFrame(*this, fcf::kSendCSI);
         SetState(rfClass1SendCsiDis);
       }
@@ -227,7 +227,7 @@ void ReceiveSession::Class1Action(int trigger) {
       } else if (IsOK(line)) {
         if (c.lastFrameFinal) {
           c.lastFrameFinal = false;
-          if (soft) ReceiveFlow(true);
+          ReceiveFlow(true);
           SendDataCommand("AT+FRM=" + c.modulation);
           SetState(rfClass1TrainCommand);
           StartResponseTimer(c.responseTicks);
@@ -299,7 +299,7 @@ void ReceiveSession::Class1Action(int trigger) {
 
     case rfClass1TrainingGood:
       if (IsNoCarrier(line)) {
-        if (soft) ReceiveFlow(false);
+        ReceiveFlow(false);
         Port()->SleepMs(20);
         TransmitFrames(*this);
         SetState(rfClass1Confirmation);
@@ -310,7 +310,7 @@ void ReceiveSession::Class1Action(int trigger) {
 
     case rfClass1Confirmation:
       if (IsConnect(line)) {
-        if (soft) ReceiveFlow(true);
+        ReceiveFlow(true);
         SendShortFrame(*this, fcf::CFR);
         ArmResponse();
       } else if (IsOK(line)) {

@@ -43,7 +43,8 @@ std::string Stuffed(const std::vector<uint8_t>& bytes) {
 int BitRateOf(const std::string& modulation) {
   for (int i = 1; i <= 6; ++i)
     if (modulation == kModulations[i]) return kBitRates[i];
-  return 9600;
+  // V.17 at 7200 and 9600 (T.31 Table 5).
+  return modulation == "73" ? 7200 : 9600;
 }
 }  // namespace
 
@@ -69,8 +70,12 @@ CallerItem IdFrame(uint8_t fcf, const std::string& id, bool final) {
 
 CallerItem Dcs(int speedIndex, bool fine, bool wide) {
   if (speedIndex < 1 || speedIndex > 6) throw std::out_of_range("speed index");
+  return DcsWithRate(kDcsRateBits[speedIndex], fine, wide);
+}
+
+CallerItem DcsWithRate(uint8_t rateBits, bool fine, bool wide) {
   // Octet 2: bit 10 (receiver operation), the rate, bit 15 (fine).
-  const uint8_t octet2 = static_cast<uint8_t>(0x02 | kDcsRateBits[speedIndex] | (fine ? 0x40 : 0));
+  const uint8_t octet2 = static_cast<uint8_t>(0x02 | rateBits | (fine ? 0x40 : 0));
   // Octet 3: bit 17 for 2048 pels; bits 21 to 23 clear (20 ms).
   const uint8_t octet3 = wide ? 0x01 : 0x00;
   return Frame(0x83, {0x00, octet2, octet3}, true);
@@ -347,15 +352,15 @@ void Class1Modem::Listen(bool hdlc, const std::string& modulation, int64_t now) 
       }
       caller_.pop_front();
       Line("CONNECT", t0);
-      // The data arrives at the line rate, in 10 ms pieces.
+      // The data arrives at the line rate in 10 ms pieces, cut wherever the
+      // rate falls (a doubled DLE may straddle two of them).
       const size_t perPiece = std::max<size_t>(1, static_cast<size_t>(BitRateOf(modulation) / 800));
+      std::string stream = Stuffed(item.data) + static_cast<char>(kDLE);
       int64_t t = t0 + 20;
-      for (size_t i = 0; i < item.data.size(); i += perPiece, t += 10) {
-        const std::vector<uint8_t> piece(item.data.begin() + static_cast<long>(i),
-                                         item.data.begin() + static_cast<long>(std::min(item.data.size(), i + perPiece)));
-        Emit(Stuffed(piece), t, false);
-      }
-      Emit(std::string{static_cast<char>(kDLE), static_cast<char>(kETX)}, t, false);
+      for (size_t i = 0; i < stream.size(); i += perPiece, t += 10) Emit(stream.substr(i, perPiece), t, false);
+      // With split delivery the ETX comes well after its DLE.
+      t += s_.splitBytes > 0 ? 30 : 0;
+      Emit(std::string(1, static_cast<char>(kETX)), t, false);
       Line("NO CARRIER", t + 20);
       listenEnds_ = lastDue_;
       return;

@@ -48,6 +48,8 @@ CallerItem IdFrame(uint8_t fcf, const std::string& id, bool final = false);
 // DCS choosing a speed (index 1..6), resolution and width; the scan-time
 // bits are those of 20 ms at normal resolution.
 CallerItem Dcs(int speedIndex, bool fine, bool wide = false);
+// DCS with the rate bits 11 to 14 (mask 0x3C of octet 2) given as they are.
+CallerItem DcsWithRate(uint8_t rateBits, bool fine, bool wide = false);
 // A training check of `bytes` bytes of which `nonZero` are not zero.
 CallerItem Training(const std::string& modulation, int bytes, int nonZero);
 CallerItem Page(const std::string& modulation, std::vector<uint8_t> data);
@@ -71,8 +73,9 @@ struct Class1Script {
   int ringIntervalMs = 6000;
   int connectDelayMs = 2000;   // "ATA" to CONNECT
   bool answerConnects = true;  // false: "ATA" gets no answer at all
-  // Split the caller's frames and bursts into pieces this many bytes long,
-  // delivered 15 ms apart (0: the whole transmission at once).
+  // Split the caller's frames into pieces this many bytes long, delivered
+  // 15 ms apart, and hold back the ETX of a high-speed burst's closing DLE
+  // ETX for 30 ms (0: frames at once, DLE ETX together).
   int splitBytes = 0;
   std::vector<std::string> errorCommands;  // command prefixes answered ERROR
   std::string silentPrefix;                // commands with this prefix get no answer

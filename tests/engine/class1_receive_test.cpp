@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -89,7 +90,7 @@ struct Call {
     session.Cls().answerOnRing = 1;
   }
   ~Call() {
-    if (::testing::Test::HasFailure())
+    if (::testing::Test::HasFailure() || std::getenv("QC_TRACE"))
       for (const auto& t : trace) std::fprintf(stderr, "  %s\n", t.c_str());
   }
 
@@ -244,21 +245,39 @@ TEST(Class1Receive, TrainingCheckJudgesTheShareOfNonZeroBytes) {
 }
 
 TEST(Class1Receive, CallerFallingBackAfterFttGoesOnAtTheLowerSpeed) {
-  const std::vector<uint8_t> page = PageBytes(4, 4000);
-  Class1Script s;
-  s.caller = {IdFrame(kTsi, kCaller), Dcs(4, true), Training("96", 1728, 400),
-              IdFrame(kTsi, kCaller), Dcs(3, true), Training("72", 1296, 0),
-              Page("72", page), Frame(kEop), Frame(kDcn)};
-  Call call(std::move(s));
-  ASSERT_TRUE(call.Run());
-  EXPECT_EQ(call.owner->finishCode, 0);
-  EXPECT_TRUE(call.modem.Mismatches().empty()) << call.modem.Mismatches().front();
-  EXPECT_EQ(call.modem.FrameFcfs(), (std::vector<uint8_t>{kCsi, kDis, kFtt, kCfr, kMcf}));
-  EXPECT_EQ(call.CountCommand("AT+FRM=96"), 1);
-  EXPECT_EQ(call.CountCommand("AT+FRM=72"), 2);  // training and page
-  const Received r(call.owner->fileName);
-  ASSERT_EQ(r.pages.size(), 1u);
-  EXPECT_TRUE(r.pages[0] == page);
+  // DCS rate bits 11 to 14 with the modulation the modem must listen with.
+  struct Case {
+    uint8_t firstBits;
+    const char* first;
+    int firstBytes;
+    uint8_t thenBits;
+    const char* then;
+    int thenBytes;
+  };
+  const Case cases[] = {
+      {0x04, "96", 1728, 0x0C, "72", 1296},    // V.29 9600 -> 7200
+      {0x20, "145", 2592, 0x28, "121", 2160},  // V.17 14400 -> 12000
+      {0x24, "97", 1728, 0x2C, "73", 1296},    // V.17 9600 -> 7200
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.first);
+    const std::vector<uint8_t> page = PageBytes(4, 4000);
+    Class1Script s;
+    s.caller = {IdFrame(kTsi, kCaller), DcsWithRate(tc.firstBits, true), Training(tc.first, tc.firstBytes, 400),
+                IdFrame(kTsi, kCaller), DcsWithRate(tc.thenBits, true), Training(tc.then, tc.thenBytes, 0),
+                Page(tc.then, page), Frame(kEop), Frame(kDcn)};
+    Call call(std::move(s));
+    call.session.Cls().desiredBps = 14400;
+    ASSERT_TRUE(call.Run());
+    EXPECT_EQ(call.owner->finishCode, 0);
+    EXPECT_TRUE(call.modem.Mismatches().empty()) << call.modem.Mismatches().front();
+    EXPECT_EQ(call.modem.FrameFcfs(), (std::vector<uint8_t>{kCsi, kDis, kFtt, kCfr, kMcf}));
+    EXPECT_EQ(call.CountCommand(std::string("AT+FRM=") + tc.first), 1);
+    EXPECT_EQ(call.CountCommand(std::string("AT+FRM=") + tc.then), 2);  // training and page
+    const Received r(call.owner->fileName);
+    ASSERT_EQ(r.pages.size(), 1u);
+    EXPECT_TRUE(r.pages[0] == page);
+  }
 }
 
 TEST(Class1Receive, FailedTrainingAt2400EndsTheCall) {
@@ -295,16 +314,24 @@ TEST(Class1Receive, EomEndsTheDocumentLikeEop) {
   EXPECT_TRUE(call.session.Data().faxFile.empty());
 }
 
-TEST(Class1Receive, RemoteIdIsReadInReadingOrder) {
+TEST(Class1Receive, CallerIdAndParametersReachTheFile) {
+  // The ID arrives last character first; the DCS sets the page flags.
   struct Case {
-    std::string sent;  // as the caller's station ID
+    std::string sent;  // the caller's station ID
+    bool fine, wide;
+    uint16_t flags;
   };
-  const Case cases[] = {{"5551234"}, {"+1 212 555 0199"}, {"12345678901234567890"}, {""}};
+  const Case cases[] = {
+      {"5551234", false, false, 0},
+      {"+1 212 555 0199", true, false, pfFine},
+      {"12345678901234567890", false, true, pfWide},
+      {"", true, true, pfFine | pfWide},
+  };
   for (const Case& tc : cases) {
     SCOPED_TRACE(tc.sent);
     Class1Script s;
-    s.caller = {IdFrame(kTsi, tc.sent), Dcs(4, false), Training("96", 1728, 0), Page("96", PageBytes(6, 300)),
-                Frame(kEop), Frame(kDcn)};
+    s.caller = {IdFrame(kTsi, tc.sent), Dcs(4, tc.fine, tc.wide), Training("96", 1728, 0),
+                Page("96", PageBytes(6, 300)), Frame(kEop), Frame(kDcn)};
     Call call(std::move(s));
     ASSERT_TRUE(call.Run());
     const std::string expected = std::string(20 - tc.sent.size(), ' ') + tc.sent;
@@ -312,7 +339,7 @@ TEST(Class1Receive, RemoteIdIsReadInReadingOrder) {
     const Received r(call.owner->fileName);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.header.StationIdText(), expected);
-    EXPECT_EQ(r.flags, (std::vector<uint16_t>{0}));  // normal resolution, 1728
+    EXPECT_EQ(r.flags, (std::vector<uint16_t>{tc.flags}));
   }
 }
 
