@@ -67,7 +67,7 @@ void ReceiveSession::Class2Setup() {
     case rfClass2Ready:
       SetState(rfWaitForCall);
       TimeoutOff();
-      SetStatus(fsWaitingForCall, false);
+      SetStatus(fsWaitingForCall);
       c.responseLine.clear();
       break;
     default:

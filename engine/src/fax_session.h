@@ -34,6 +34,7 @@ class FaxSession {
   DetectedClasses LastDetected() const { return lastDetected_; }
 
   SessionHandle& Handle() { return h_; }
+  const SessionHandle& Handle() const { return h_; }
   SessionData& Data() { return *h_.data; }
   ClassData& Cls() { return *h_.cls; }
   const SessionData& Data() const { return *h_.data; }

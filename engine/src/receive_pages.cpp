@@ -35,18 +35,13 @@ static_assert(kBitReverse[0x01] == 0x80 && kBitReverse[0x80] == 0x01 && kBitReve
 
 int FileError() { return errno != 0 ? errno : EIO; }
 
-// Writes all or reports: a short write without an error is -160.
-int WriteAt(std::FILE* f, long offset, const void* data, size_t n, bool restore) {
-  const long here = std::ftell(f);
-  if (here < 0) return FileError();
-  if (offset >= 0 && std::fseek(f, offset, SEEK_SET) != 0) return FileError();
+// Writes all of `data` at `offset`, or reports why not: an operating-system
+// error as its code, a write that took fewer bytes than asked as -160.
+int WriteAt(std::FILE* f, long offset, const void* data, size_t n) {
   errno = 0;
-  const size_t written = std::fwrite(data, 1, n, f);
-  int rc = 0;
-  if (written != n) rc = errno != 0 ? errno : ecDeviceWrite;
-  if (rc == 0 && std::fflush(f) != 0) rc = FileError();
-  if (restore && std::fseek(f, here, SEEK_SET) != 0 && rc == 0) rc = FileError();
-  return rc;
+  const ssize_t written = ::pwrite(::fileno(f), data, n, offset);
+  if (written < 0) return FileError();
+  return static_cast<size_t>(written) == n ? 0 : ecDeviceWrite;
 }
 
 }  // namespace
@@ -79,10 +74,11 @@ int ReceiveSession::OpenReceiveFile() {
     d.error = FileError();
     return d.error;
   }
-  // Unbuffered: every write reaches the file at once and a short one shows.
+  // All writes go straight to the descriptor at known offsets.
   std::setvbuf(f, nullptr, _IONBF, 0);
   c.faxFile = f;
-  if (int rc = WriteAt(f, 0, c.fileHeader.data(), c.fileHeader.size(), false); rc != 0) {
+  fileEnd_ = kApfFileHeaderSize;
+  if (int rc = WriteAt(f, 0, c.fileHeader.data(), c.fileHeader.size()); rc != 0) {
     CloseReceiveFile();
     d.error = rc;
     return rc;
@@ -104,7 +100,7 @@ int ReceiveSession::WritePageHeader(long offset) {
   ph.Flags = static_cast<uint16_t>((c.pageHeader.fine ? pfFine : 0) | (c.pageHeader.wide ? pfWide : 0));
   uint8_t bytes[kApfPageHeaderSize];
   ph.ToBytes(bytes);
-  return WriteAt(c.faxFile, offset, bytes, sizeof bytes, offset >= 0);
+  return WriteAt(c.faxFile, offset, bytes, sizeof bytes);
 }
 
 int ReceiveSession::RewriteFileHeader() {
@@ -115,7 +111,7 @@ int ReceiveSession::RewriteFileHeader() {
   header.TimeStamp = DosTimeStamp(std::time(nullptr));
   header.PageCount = c.filePageCount;
   header.ToBytes(c.fileHeader.data());
-  return WriteAt(c.faxFile, 0, c.fileHeader.data(), c.fileHeader.size(), true);
+  return WriteAt(c.faxFile, 0, c.fileHeader.data(), c.fileHeader.size());
 }
 
 int ReceiveSession::PageOffset(int page, long& offset) {
@@ -123,22 +119,24 @@ int ReceiveSession::PageOffset(int page, long& offset) {
   offset = static_cast<long>(c.firstPageOffset);
   for (int p = 1; p < page; ++p) {
     uint8_t bytes[kApfPageHeaderSize];
-    if (std::fseek(c.faxFile, offset, SEEK_SET) != 0) return FileError();
-    if (std::fread(bytes, 1, sizeof bytes, c.faxFile) != sizeof bytes) return ecFaxBadFormat;
+    errno = 0;
+    const ssize_t got = ::pread(::fileno(c.faxFile), bytes, sizeof bytes, offset);
+    if (got < 0) return FileError();
+    if (got != static_cast<ssize_t>(sizeof bytes)) return ecFaxBadFormat;
     offset += kApfPageHeaderSize + static_cast<long>(TApfPageHeader::FromBytes(bytes).ImageLength);
   }
   return 0;
 }
 
 int ReceiveSession::FinishPage() {
-  SessionData& d = Data();
   ClassData& c = Cls();
   // A page already finished is not counted again.
   if (!c.faxFile || !pageInProgress_) return 0;
   ++c.filePageCount;
   pageInProgress_ = false;
   int first = RewriteFileHeader();
-  c.pageHeader.imageLength = static_cast<uint32_t>(d.pageBytes);
+  // The bytes that are in the file: after a failed write fewer than arrived.
+  c.pageHeader.imageLength = static_cast<uint32_t>(fileEnd_ - pageOffset_ - kApfPageHeaderSize);
   const int rc = WritePageHeader(pageOffset_);
   if (first == 0) first = rc;
   return first;
@@ -151,9 +149,8 @@ int ReceiveSession::DropPage() {
   if (!c.faxFile) return 0;
   long offset = 0;
   int rc = PageOffset(c.filePageCount + 1, offset);
-  if (rc == 0 && std::fflush(c.faxFile) != 0) rc = FileError();
   if (rc == 0 && ::ftruncate(::fileno(c.faxFile), offset) != 0) rc = FileError();
-  if (rc == 0 && std::fseek(c.faxFile, offset, SEEK_SET) != 0) rc = FileError();
+  if (rc == 0) fileEnd_ = offset;
   if (d.currentPage > 0) --d.currentPage;
   d.pageBytes = 0;
   c.receiveFill = 0;
@@ -190,17 +187,13 @@ void ReceiveSession::PageStart() {
   c.pageHeader = PageInfo{};
   c.pageHeader.fine = c.sessionFine;
   c.pageHeader.wide = c.sessionWide;
-  if (std::fseek(c.faxFile, 0, SEEK_END) != 0) {
-    SetError(FileError());
-    SetState(rfError);
-    return;
-  }
-  pageOffset_ = std::ftell(c.faxFile);
-  if (int rc = WritePageHeader(-1); rc != 0) {
+  pageOffset_ = fileEnd_;
+  if (int rc = WritePageHeader(pageOffset_); rc != 0) {
     SetError(rc);
     SetState(rfError);
     return;
   }
+  fileEnd_ += kApfPageHeaderSize;
   pageInProgress_ = true;
   pageDropped_ = false;
   c.receiveFill = 0;
@@ -241,9 +234,14 @@ void ReceiveSession::PageData(int trigger) {
 int ReceiveSession::WriteBuffer() {
   ClassData& c = Cls();
   if (c.receiveFill == 0 || !c.faxFile) return 0;
-  const int rc = WriteAt(c.faxFile, -1, c.dataBuffer.data(), c.receiveFill, false);
+  errno = 0;
+  const ssize_t written = ::pwrite(::fileno(c.faxFile), c.dataBuffer.data(), c.receiveFill, fileEnd_);
+  const size_t asked = c.receiveFill;
   c.receiveFill = 0;
-  return rc;
+  if (written < 0) return FileError();
+  // What reached the file stays part of the page.
+  fileEnd_ += written;
+  return static_cast<size_t>(written) == asked ? 0 : ecDeviceWrite;
 }
 
 int ReceiveSession::ReceiveData(bool& pageEnded) {

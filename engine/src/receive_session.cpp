@@ -26,8 +26,7 @@ RunNext ReceiveSession::NextRule(uint8_t state) const {
 
 bool ReceiveSession::StatusWanted() const {
   // Between calls the owner hears nothing unless it asked for constant status.
-  const SessionHandle& h = const_cast<ReceiveSession*>(this)->Handle();
-  return h.firstStatusSent || h.constantStatus;
+  return Handle().firstStatusSent || Handle().constantStatus;
 }
 
 void ReceiveSession::TimeoutOff() { ArmTimeout(kMaxTimerTicks); }
@@ -167,7 +166,6 @@ void ReceiveSession::NewCall() {
 }
 
 void ReceiveSession::WaitForCall() {
-  SessionData& d = Data();
   ClassData& c = Cls();
   SessionHandle& h = Handle();
   const std::string line = c.responseLine;
@@ -196,7 +194,6 @@ void ReceiveSession::WaitForCall() {
     // into a failed call and a hang-up.
     c.responseLine.clear();
   }
-  (void)d;
 }
 
 void ReceiveSession::AnswerCall() {

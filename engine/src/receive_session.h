@@ -86,7 +86,7 @@ class ReceiveSession : public FaxSession {
   void PageStart();
   void PageData(int trigger);
   int WriteBuffer();
-  int WritePageHeader(long offset);
+  int WritePageHeader(long offset);  // the current page's header at `offset`
   int RewriteFileHeader();
   // The offset of page `page` (from 1), walking the pages before it.
   int PageOffset(int page, long& offset);
@@ -110,6 +110,7 @@ class ReceiveSession : public FaxSession {
 
   bool pageInProgress_ = false;  // a page header is written and not finished
   long pageOffset_ = 0;          // file offset of the current page's header
+  long fileEnd_ = 0;             // where the next bytes of the file go
   bool pageDropped_ = false;     // the last page was removed and comes again
 
   // Working state of the Class 1 phases: members the Class 1 code needs go

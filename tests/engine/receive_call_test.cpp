@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "control/error_codes.h"
+#include "control/errors.h"
 #include "support/receive_rig.h"
 #include "support/test_pages.h"
 
@@ -300,12 +301,19 @@ TEST_P(CallCut, KeepsCompletedPagesAndThePartialOneThenAnswersAgain) {
     rig.errors.push_back(code);
     if (errorAt < 0) errorAt = rig.line->NowMs();
   };
+  TQcFaxLog log;
+  log.SetFaxHistoryName(dir.Path("QCFAX.HIS"));
+  rig.fax.SetFaxLog(&log);
   rig.Begin();
   ASSERT_TRUE(rig.RunUntil([&] { return rig.CountLogs(5) == 1; })) << rig.Trace();
   rig.fax.AbortFax();
   rig.RunUntil([] { return false; }, 20000);
 
   EXPECT_EQ(rig.logs, (std::vector<int>{4, 7, 4, 5}));
+  std::ifstream his(dir.Path("QCFAX.HIS"), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(his)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Receive failed at "), std::string::npos) << text;
+  EXPECT_NE(text.find("  (" + ErrorText(c.error) + ")\r\n\r\n"), std::string::npos) << text;
   ASSERT_FALSE(rig.errors.empty());
   EXPECT_EQ(rig.errors[0], c.error);
   if (!c.reports) {
