@@ -280,6 +280,23 @@ TEST(Class1Receive, CallerFallingBackAfterFttGoesOnAtTheLowerSpeed) {
   }
 }
 
+TEST(Class1Receive, SoftwareFlowCoversTrainingAndPageData) {
+  // XON/XOFF towards the modem while high-speed data comes in, not while
+  // frames are exchanged.
+  Class1Script s;
+  s.caller = Opening(4);
+  s.caller.push_back(Page("96", PageBytes(11, 9000)));
+  s.caller.push_back(Frame(kEop));
+  s.caller.push_back(Frame(kDcn));
+  Call call(std::move(s));
+  call.session.Data().options |= foSoftwareFlow;
+  ASSERT_TRUE(call.Run());
+  EXPECT_EQ(call.owner->finishCode, 0);
+  // New call: off; DCS: on for the training; training good: off; CFR: on
+  // for the page; page ended: off.
+  EXPECT_EQ(call.line.ReceiveFlowChanges(), (std::vector<bool>{false, true, false, true, false}));
+}
+
 TEST(Class1Receive, FailedTrainingAt2400EndsTheCall) {
   Class1Script s;
   s.caller = {IdFrame(kTsi, kCaller), Dcs(1, false), Training("24", 432, 100)};
