@@ -7,6 +7,7 @@
 // frame asks for (the caller disconnects, or wants to train again) is
 // carried out by the state when the modem's line after the frame arrives,
 // so that the machine never changes course in the middle of a response.
+#include <algorithm>
 #include <string>
 
 #include "class1_frames.h"
@@ -139,7 +140,8 @@ void ReceiveSession::Class1TrainingCheck(int trigger) {
   }
   if (ended) {
     h.previousByte = 0xFF;
-    const int64_t percent = static_cast<int64_t>(c.trainingNonZero) * 100 / c.dataCount;
+    // The DLE itself is counted, so there is at least one byte.
+    const int64_t percent = static_cast<int64_t>(c.trainingNonZero) * 100 / std::max<int32_t>(c.dataCount, 1);
     Log("training " + std::to_string(c.trainingNonZero) + " of " + std::to_string(c.dataCount) +
         " bytes not zero");
     if (percent < kTrainingLimitPercent) {

@@ -455,6 +455,17 @@ TEST(Class1Receive, RepeatWithoutConnectTimesOutToTheNextRepeat) {
   EXPECT_TRUE(call.Traced("rfClass1Answering -> rfClass1Repeat"));
 }
 
+TEST(Class1Receive, TrainingThatNeverEndsTimesOut) {
+  // The modem connects for the training check and then delivers nothing.
+  Class1Script s;
+  s.caller = {IdFrame(kTsi, kCaller), Dcs(4, false), Text("CONNECT")};
+  Call call(std::move(s), true);
+  ASSERT_TRUE(call.Run());
+  EXPECT_EQ(call.owner->finishCode, ecTimeout);
+  EXPECT_TRUE(call.Traced("rfClass1Training -> rfError"));
+  EXPECT_EQ(call.modem.FrameFcfs(), (std::vector<uint8_t>{kCsi, kDis}));
+}
+
 TEST(Class1Receive, CallerWithoutDcnIsHungUpAfterTheDocument) {
   const std::vector<uint8_t> page = PageBytes(9, 800);
   Class1Script s;
