@@ -170,6 +170,11 @@ void ReceiveSession::WaitForCall() {
   SessionHandle& h = Handle();
   const std::string line = c.responseLine;
   if (LineHas(line, "RING")) {
+    // Rings come every few seconds; after a longer silence the caller has
+    // given up and this RING is the first of another call.
+    const uint32_t now = Port()->Ticks();
+    if (c.ringCount > 0 && now - lastRingTick_ > kRingGapTicks) c.ringCount = 0;
+    lastRingTick_ = now;
     ++c.ringCount;
     c.responseLine.clear();
     if (c.ringCount < c.answerOnRing) return;
@@ -243,6 +248,8 @@ void ReceiveSession::EndOfDocument() {
 
 void ReceiveSession::CallDone() {
   SessionHandle& h = Handle();
+  // A document the class phases left open is complete all the same.
+  if (FileOpen()) EndOfDocument();
   SwitchToInitBaud();
   if (h.oneFax) {
     // The owner's status display closes with the call it was opened for.

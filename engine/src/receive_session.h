@@ -18,6 +18,9 @@ inline constexpr int kReceiveChunkBytes = 10000;
 // The receive buffer is written out in blocks of this size.
 inline constexpr size_t kReceiveBlockBytes = 4096;
 
+// Rings further apart than this (10 s) belong to different calls.
+inline constexpr uint32_t kRingGapTicks = 182;
+
 // Document modes: what the next page start does.
 enum DocumentMode : uint8_t {
   dmOther = 0,        // an end-of-page value the engine does not know
@@ -112,6 +115,7 @@ class ReceiveSession : public FaxSession {
   long pageOffset_ = 0;          // file offset of the current page's header
   long fileEnd_ = 0;             // where the next bytes of the file go
   bool pageDropped_ = false;     // the last page was removed and comes again
+  uint32_t lastRingTick_ = 0;
 
   // Working state of the Class 1 phases: members the Class 1 code needs go
   // below this line.

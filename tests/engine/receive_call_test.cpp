@@ -170,6 +170,24 @@ TEST_P(ReceiveCall, AnswerOnRingTwoIgnoresNoCarrierBetweenRings) {
   EXPECT_EQ(CountCommands(rig.modem, "ATA"), 1);
 }
 
+TEST_P(ReceiveCall, RingsOfACallerWhoGaveUpDoNotCountForTheNextCall) {
+  IncomingCall early = CallWith({PageOf(PatternPage(1, 30))}, "EARLY");
+  IncomingCall later = CallWith({PageOf(PatternPage(2, 30))}, "LATER");
+  later.ringLines = {"RING", "RING", "RING"};
+  Class2Script script = ScriptFor(GetParam(), {early, later});
+  script.ringDelayMs = 15000;  // the second call rings 15 s after the first gave up
+  ReceiveRig rig(script);
+  Prepare(rig);
+  rig.fax.SetAnswerOnRing(2);
+  rig.fax.SetOneFax(true);
+  ASSERT_TRUE(rig.Run()) << rig.Trace();
+  EXPECT_EQ(rig.finishCode, 0);
+  ASSERT_EQ(rig.modem.Calls().size(), 2u);
+  EXPECT_TRUE(rig.modem.Calls()[0].givenUp);
+  EXPECT_EQ(rig.modem.Calls()[1].ringsBeforeAnswer, 2);
+  EXPECT_EQ(rig.fax.RemoteStationID(), "LATER");
+}
+
 TEST_P(ReceiveCall, ARefusedCallLeavesNoFileAndTheNextCallIsTaken) {
   ReceiveRig rig(ScriptFor(GetParam(), {CallWith({PageOf(PatternPage(1, 30))}, "UNWANTED"),
                                         CallWith({PageOf(PatternPage(2, 30))}, "WANTED")}));

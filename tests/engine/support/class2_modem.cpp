@@ -41,6 +41,12 @@ std::string Class2Modem::TakeOutput(int64_t nowMs) {
     if (line == "RING") ++ringsEmitted_;
     Line(line, nowMs);
   }
+  if (callRinging_ && ringQueue_.empty() && nowMs >= giveUpAt_) {
+    callRinging_ = false;
+    callRecords_.back().givenUp = true;
+    ++callIndex_;
+    if (Call()) ScheduleCall(nowMs);
+  }
   std::string bytes;
   while (!out_.empty() && out_.front().first <= nowMs) {
     bytes += out_.front().second;
@@ -272,6 +278,7 @@ void Class2Modem::ScheduleCall(int64_t now) {
     ringQueue_.emplace_back(at, line);
     at += s_.ringGapMs;
   }
+  giveUpAt_ = at;
   callRecords_.push_back(CallRecord{});
 }
 

@@ -48,6 +48,8 @@ struct CallerPage {
 
 struct IncomingCall {
   // What the modem reports as the call arrives, one line every ringGapMs.
+  // A call not answered by ringGapMs after its last line is given up, and
+  // the next one rings.
   std::vector<std::string> ringLines = {"RING"};
   std::string callerId = "CALLER 1";  // empty: no transmitter-ID report
   std::string params = "1,3,0,2,0,0,0,0";
@@ -83,6 +85,7 @@ struct Class2Script {
 // What happened to an incoming call.
 struct CallRecord {
   int ringsBeforeAnswer = -1;  // RING lines reported before "ATA" (-1: not answered)
+  bool givenUp = false;        // the caller stopped ringing unanswered
   bool refused = false;        // the host sent "AT+FKS"
   int pagesDelivered = 0;      // page transmissions ended by DLE ETX or a cut
   bool dc2Seen = false;
@@ -157,6 +160,7 @@ class Class2Modem final : public ModemEmulator {
   size_t pageIndex_ = 0;
   size_t attempt_ = 0;
   int ringsEmitted_ = 0;
+  int64_t giveUpAt_ = 0;
   std::vector<CallRecord> callRecords_;
   std::string toHost_;
 };
