@@ -163,11 +163,8 @@ std::vector<CallerItem> Opening(int speed, bool fine = true) {
   return {IdFrame(kTsi, kCaller), Dcs(speed, fine), Training(ModulationOf(speed), kTrainingBytes[speed], 0)};
 }
 
-// The identity field this side sends: the filler spaces, then the
-// characters from the last to the first.
-std::string IdentityField(const std::string& id) {
-  return std::string(20 - id.size(), ' ') + std::string(id.rbegin(), id.rend());
-}
+// An identity field read as T.30 sends it, last character first.
+std::string ReadingOrder(const std::vector<uint8_t>& field) { return {field.rbegin(), field.rend()}; }
 
 TEST(Class1Receive, WholeCallStoresThePagesAndEndsWithDcn) {
   const std::vector<uint8_t> page1 = PageBytes(1, 20000), page2 = PageBytes(2, 3000);
@@ -195,8 +192,8 @@ TEST(Class1Receive, WholeCallStoresThePagesAndEndsWithDcn) {
   ASSERT_EQ(call.modem.FrameFcfs(), (std::vector<uint8_t>{kCsi, kDis, kCfr, kMcf, kMcf}));
   const auto& frames = call.modem.Frames();
   EXPECT_EQ(frames[0].control, 0x03);
-  const std::string csi(frames[0].info.begin(), frames[0].info.end());
-  EXPECT_EQ(csi, IdentityField("QUILLCAST 1"));
+  // Our ID right-aligned in 20 positions, sent last character first.
+  EXPECT_EQ(ReadingOrder(frames[0].info), std::string(9, ' ') + "QUILLCAST 1");
   EXPECT_EQ(frames[1].control, 0x13);
   // Up to 9600 (the desired rate) although the modem goes to 14400.
   EXPECT_EQ(frames[1].info, (std::vector<uint8_t>{0x00, 0x4E, 0xF9, 0x00}));
