@@ -47,6 +47,10 @@ struct TerminalConfig {
 struct LineConfig {
   FarKind far = FarKind::Terminal;
   TerminalConfig terminal;
+  // Self-check of the line: our end is a second fax terminal instead of the
+  // soft modem (there is no device then).
+  bool ourTerminal = false;
+  TerminalConfig ourTerminalConfig;
   // Optional symbolic links made to the pseudo-terminals (removed again), so
   // that a fixed device name can be given to a program.
   std::string ourLink;
@@ -124,7 +128,8 @@ class LineSim {
   std::string FarDevice() const;
 
   // The far terminal (TerminalRole::Send) calls our end: rings it until its
-  // modem answers or `maxRings` have gone by.
+  // modem answers or `maxRings` have gone by. With a terminal at our end,
+  // that terminal calls the far end.
   void PlaceCall();
   // Drops the line now, in both directions (a cut).
   void Cut();
