@@ -101,6 +101,10 @@ class LineSim::Impl final : public LineEvents {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<int>(ended_.size());
   }
+  bool CallInProgress() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_ != CallState::Idle;
+  }
   CallReport Report() const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_ != CallState::Idle || ended_.empty()) {
@@ -356,6 +360,7 @@ bool LineSim::WaitCallsEnded(int calls, std::chrono::milliseconds limit) const {
   return impl_->WaitCallsEnded(calls, limit);
 }
 int LineSim::CallsEnded() const { return impl_->CallsEnded(); }
+bool LineSim::CallInProgress() const { return impl_->CallInProgress(); }
 CallReport LineSim::Report() const { return impl_->Report(); }
 std::vector<CallReport> LineSim::Reports() const { return impl_->Reports(); }
 std::vector<std::string> LineSim::Log() const { return impl_->Log(); }

@@ -141,6 +141,8 @@ class LineSim {
   bool WaitCallsEnded(int calls, std::chrono::milliseconds limit) const;
   bool WaitCallEnd(std::chrono::milliseconds limit) const { return WaitCallsEnded(1, limit); }
   int CallsEnded() const;
+  // Ringing or connected.
+  bool CallInProgress() const;
 
   // The call in progress or the last one; reports of every call so far.
   CallReport Report() const;

@@ -39,6 +39,8 @@ void Usage() {
       "  --cut-delay MS        ... and MS more milliseconds have passed\n"
       "  --calls N             end after N calls (default 1; 0 = until interrupted)\n"
       "  --call-delay S        send: seconds after our port opens before the terminal calls (2)\n"
+      "  --until-closed        end once our port was opened and closed again with no call up\n"
+      "  --timeout S           give up after S seconds (exit status 1)\n"
       "  --log FILE|-          write the line's log to FILE (- = standard error)\n"
       "  --spandsp-log         include spandsp's protocol log\n";
 }
@@ -50,6 +52,8 @@ int main(int argc, char** argv) {
   LineConfig config;
   int calls = 1;
   int callDelay = 2;
+  bool untilClosed = false;
+  int timeout = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -109,6 +113,10 @@ int main(int argc, char** argv) {
       calls = std::atoi(value().c_str());
     } else if (a == "--call-delay") {
       callDelay = std::atoi(value().c_str());
+    } else if (a == "--until-closed") {
+      untilClosed = true;
+    } else if (a == "--timeout") {
+      timeout = std::atoi(value().c_str());
     } else if (a == "--log") {
       const std::string v = value();
       config.logPath = v == "-" ? "/dev/stderr" : v;
@@ -137,7 +145,17 @@ int main(int argc, char** argv) {
     std::cout << "our end: " << line.OurDevice() << std::endl;
     if (config.far == FarKind::SoftModem) std::cout << "far end: " << line.FarDevice() << std::endl;
     int placed = 0;
+    bool wasOpen = false, timedOut = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
     while (!interrupted && (calls == 0 || line.CallsEnded() < calls)) {
+      if (timeout > 0 && std::chrono::steady_clock::now() >= deadline) {
+        std::cout << "timed out" << std::endl;
+        timedOut = true;
+        break;
+      }
+      const bool open = line.OurPortOpen();
+      if (untilClosed && wasOpen && !open && !line.CallInProgress()) break;
+      wasOpen = wasOpen || open;
       if (config.far == FarKind::Terminal && config.terminal.role == TerminalRole::Send &&
           placed == line.CallsEnded() && line.OurPortOpen()) {
         std::this_thread::sleep_for(std::chrono::seconds(callDelay));
@@ -164,7 +182,7 @@ int main(int argc, char** argv) {
       }
     }
     std::cout.flush();
-    return allOk ? 0 : 1;
+    return allOk && !timedOut && n > 0 ? 0 : 1;
   } catch (const std::exception& e) {
     std::cerr << "linesim: " << e.what() << '\n';
     return 1;
