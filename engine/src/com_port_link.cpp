@@ -33,6 +33,15 @@ class ComPortLink final : public FaxPort {
     else
       port_.ClearXonXoff();
   }
+  void SetReceiveFlow(bool on) override {
+    if (on) {
+      port_.SetBufferFull(6144);
+      port_.SetBufferResume(2048);
+      port_.SetXonXoff(false, true);
+    } else {
+      port_.ClearXonXoff();
+    }
+  }
   int SetDataTrigger(int length) override {
     const int rc = port_.SetTriggerLength(length);
     return rc < 0 ? rc : kAvailTrigger;

@@ -45,6 +45,10 @@ class FaxPort {
   virtual int SwitchBaud(uint32_t baud) = 0;
   // Obey XOFF from the modem while sending (on) or not (off).
   virtual void SetSoftwareFlow(bool on) = 0;
+  // While receiving page data: send XOFF to the modem when 6144 input bytes
+  // wait and XON again when they have fallen to 2048 (on), or not (off).
+  // Received bytes are passed on as they are.
+  virtual void SetReceiveFlow(bool /*on*/) {}
 
   // The data-available trigger: an avail event when `length` unread bytes
   // wait. Returns its handle (0) or a negative code.

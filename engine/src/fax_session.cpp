@@ -90,6 +90,16 @@ void FaxSession::NotifyLog(int code) {
   if (auto owner = Data().owner) CallOwner([&] { owner->LogNotice(code); });
 }
 
+bool FaxSession::NotifyAccept() {
+  int answer = 1;
+  if (auto owner = Data().owner) CallOwner([&] { answer = owner->AcceptQuery(h_); });
+  return answer == 1;
+}
+
+void FaxSession::NotifyName() {
+  if (auto owner = Data().owner) CallOwner([&] { owner->NameQuery(h_); });
+}
+
 void FaxSession::ArmStatusTimer() {
   SessionData& d = Data();
   if (d.statusTrigger >= 0)
@@ -237,7 +247,7 @@ void FaxSession::RunEvent(uint16_t eventCode, int trigger) {
     if (!runAction) {
       if (trigger == d.statusTrigger || Cls().forceStatus) {
         Cls().forceStatus = false;
-        NotifyStatus(0);
+        if (StatusWanted()) NotifyStatus(0);
         ArmStatusTimer();
         if (trigger == d.statusTrigger) return;
       }

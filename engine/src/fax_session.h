@@ -34,6 +34,7 @@ class FaxSession {
   DetectedClasses LastDetected() const { return lastDetected_; }
 
   SessionHandle& Handle() { return h_; }
+  const SessionHandle& Handle() const { return h_; }
   SessionData& Data() { return *h_.data; }
   ClassData& Cls() { return *h_.cls; }
   const SessionData& Data() const { return *h_.data; }
@@ -101,6 +102,8 @@ class FaxSession {
   virtual void CheckFatalLine() = 0;
   // Class 1 frames (DLE ETX inside a response).
   virtual void FrameReceived() {}
+  // Whether the periodic and forced status notices reach the owner now.
+  virtual bool StatusWanted() const { return true; }
   virtual void RunAction(int trigger) = 0;
 
   // --- shared operations ---
@@ -120,6 +123,10 @@ class FaxSession {
   bool NotifyNextFax();
   void NotifyStatus(int which);
   void NotifyLog(int code);
+  // Receive side: the owner's accept decision (true to take the call) and
+  // the name of the file it stores in the records.
+  bool NotifyAccept();
+  void NotifyName();
 
  private:
   // Keeps event deliveries and the session's destruction apart: the port's

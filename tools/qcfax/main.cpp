@@ -19,6 +19,8 @@ namespace qc::qcfax {
     "[--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--prefix P] [--pulse] "   \
     "[--blind] [--init STR] [--trace FILE] NUMBER FILE.APF",                                   \
     "send a fax through the modem, one line per status change")                               \
+  X(receive, "[--com N | --device PATH] [--class auto|1|2|2.0] [--rings N] [--station ID] [--dir DIR] [--one] [--trace FILE]", \
+    "wait for calls and store each fax received, one line per status change and per file") \
   X(classes, "[--com N | --device PATH]", "the fax classes the modem reports")
 
 #define QCFAX_DECLARE(name, synopsis, help) int Run_##name(const Args& args);

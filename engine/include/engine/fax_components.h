@@ -1,5 +1,6 @@
 // The fax components: TQcSendFax sends the jobs it is given through a fax
-// session; TQcAbstractFaxStatus (a status display) and TQcFaxLog (the fax
+// session, TQcReceiveFax answers calls and stores what arrives;
+// TQcAbstractFaxStatus (a status display) and TQcFaxLog (the fax
 // history file) follow a component. Events run on the owner's loop.
 #pragma once
 
@@ -17,6 +18,7 @@ class TQcComPort;
 class FaxPort;
 class FaxSession;
 class SendSession;
+class ReceiveSession;
 class TQcAbstractFax;
 
 // A status display following one fax component.
@@ -253,6 +255,72 @@ class TQcSendFax : public TQcAbstractFax {
   uint16_t bufferMinimum_ = 1000;
   std::string headerLine_, headerSender_, headerRecipient_, headerTitle_;
   std::string coverFile_, phoneNumber_;
+};
+
+// The receiving component: waits for rings, answers, asks its owner whether
+// to take the call and what to name the file, and stores the pages raw.
+class TQcCustomReceiveFax : public TQcAbstractFax {
+ public:
+  using AcceptEvent = std::function<void(TQcCustomReceiveFax& sender, bool& accept)>;
+  using NameEvent = std::function<void(TQcCustomReceiveFax& sender, std::string& name)>;
+
+  explicit TQcCustomReceiveFax(OwnerLoop& loop);
+  ~TQcCustomReceiveFax() override;
+
+  uint16_t AnswerOnRing() const { return answerOnRing_; }
+  void SetAnswerOnRing(uint16_t rings) { answerOnRing_ = rings; }
+  bool FaxAndData() const { return faxAndData_; }
+  void SetFaxAndData(bool on) { faxAndData_ = on; }
+  bool OneFax() const { return oneFax_; }
+  void SetOneFax(bool on) { oneFax_ = on; }
+  bool ConstantStatus() const { return constantStatus_; }
+  void SetConstantStatus(bool on) { constantStatus_ = on; }
+  const std::string& DestinationDir() const { return destinationDir_; }
+  void SetDestinationDir(const std::string& dir) { destinationDir_ = dir; }
+  // 1: FAX0001.APF ...; 2: MMDD0001.APF ...; anything else: noname.apf.
+  int NamingScheme() const { return namingScheme_; }
+  void SetNamingScheme(int scheme) { namingScheme_ = scheme; }
+  AcceptEvent OnFaxAccept;
+  NameEvent OnFaxName;
+
+  // Starts waiting for calls; raises -1005 / -1009 / -3006 for a missing or
+  // unfit port. Errors after that arrive as OnFaxError and OnFaxFinish.
+  void BeginReceive();
+
+  // The name a received file gets without OnFaxName: the scheme's first
+  // free name in DestinationDir (compared without regard to case).
+  std::string DefaultFaxName() const;
+
+  int DocumentPages() const override { return 0; }
+  int PageNumber() const override;
+  int PageBytes() const override;
+  int PageSize() const override { return 0; }
+  bool IsSender() const override { return false; }
+
+ protected:
+  FaxSession& Session() const override;
+  // The accept and name operations; the defaults call the events.
+  virtual void FaxAccept(bool& accept);
+  virtual void FaxName(std::string& name);
+
+ private:
+  class Target;
+  int DoAccept();
+  void DoName();
+
+  std::unique_ptr<ReceiveSession> session_;
+  std::shared_ptr<Target> target_;
+  uint16_t answerOnRing_ = 1;
+  bool faxAndData_ = false;
+  bool oneFax_ = false;
+  bool constantStatus_ = false;
+  std::string destinationDir_;
+  int namingScheme_ = 1;
+};
+
+class TQcReceiveFax final : public TQcCustomReceiveFax {
+ public:
+  using TQcCustomReceiveFax::TQcCustomReceiveFax;
 };
 
 }  // namespace qc

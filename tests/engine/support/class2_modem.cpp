@@ -6,7 +6,14 @@
 namespace qc::test {
 
 namespace {
-constexpr uint8_t kDLE = 0x10, kETX = 0x03, kXON = 0x11;
+constexpr uint8_t kDLE = 0x10, kETX = 0x03, kXON = 0x11, kDC2 = 0x12;
+
+uint8_t Reverse(uint8_t b) {
+  uint8_t r = 0;
+  for (int i = 0; i < 8; ++i)
+    if (b & (1 << i)) r = static_cast<uint8_t>(r | (0x80 >> i));
+  return r;
+}
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -28,11 +35,18 @@ void Class2Modem::Reply(const std::string& text, int64_t at) {
 }
 
 std::string Class2Modem::TakeOutput(int64_t nowMs) {
+  while (callRinging_ && !ringQueue_.empty() && ringQueue_.front().first <= nowMs) {
+    const std::string line = ringQueue_.front().second;
+    ringQueue_.pop_front();
+    if (line == "RING") ++ringsEmitted_;
+    Line(line, nowMs);
+  }
   std::string bytes;
   while (!out_.empty() && out_.front().first <= nowMs) {
     bytes += out_.front().second;
     out_.pop_front();
   }
+  toHost_ += bytes;
   return bytes;
 }
 
@@ -46,6 +60,12 @@ void Class2Modem::FromHost(const uint8_t* data, size_t n, int64_t now) {
     const uint8_t b = data[i];
     switch (mode_) {
       case Mode::Dead:
+        break;
+      case Mode::WaitDc2:
+        if (b == kDC2) {
+          mode_ = Mode::Command;
+          DeliverPage(now);
+        }
         break;
       case Mode::Data:
         if (dle_) {
@@ -133,16 +153,43 @@ void Class2Modem::Command(const std::string& raw, int64_t now) {
     Line(s_.dialect == fcClass2_0 ? "+FHS:50" : "+FHNG:50", at + 500);
     Line("OK", at + 500);
     connected_ = false;
+    if (callActive_) {
+      callRecords_.back().refused = true;
+      EndCall();
+    }
   } else if (cmd.rfind("ATH", 0) == 0) {
     connected_ = false;
     hungUp_ = true;
+    EndCall();
     Line("OK", at);
+  } else if (cmd.rfind(s_.dialect == fcClass2_0 ? "AT+FCC=" : "AT+FDCC=", 0) == 0) {
+    Line("OK", at);
+    if (!callRinging_ && !callActive_ && Call()) ScheduleCall(at);
+  } else if (cmd == "ATA") {
+    if (callRinging_)
+      Answer(now);
+    else
+      Line("NO CARRIER", at);
+  } else if (cmd == "AT+FDR") {
+    if (callActive_ && connected_)
+      PageRequest(now);
+    else
+      Line("ERROR", at);
   } else {
     Line("OK", at);
   }
 }
 
-void Class2Modem::DtrChanged(bool on, int64_t) {
+void Class2Modem::DtrChanged(bool on, int64_t nowMs) {
+  if (!on && callActive_) {
+    // The call is over: what the modem still had for the host is gone.
+    out_.clear();
+    lastDue_ = nowMs;
+    EndCall();
+    hungUp_ = true;
+    command_.clear();
+    return;
+  }
   if (on || !connected_) return;
   connected_ = false;
   hungUp_ = true;
@@ -213,6 +260,114 @@ void Class2Modem::EndPage(char terminator, int64_t now) {
   } else {
     Line("ERROR", at + 500);
   }
+}
+
+void Class2Modem::ScheduleCall(int64_t now) {
+  const IncomingCall& call = *Call();
+  callRinging_ = true;
+  ringsEmitted_ = 0;
+  ringQueue_.clear();
+  int64_t at = now + s_.ringDelayMs;
+  for (const std::string& line : call.ringLines) {
+    ringQueue_.emplace_back(at, line);
+    at += s_.ringGapMs;
+  }
+  callRecords_.push_back(CallRecord{});
+}
+
+void Class2Modem::Answer(int64_t now) {
+  const IncomingCall& call = *Call();
+  callRinging_ = false;
+  ringQueue_.clear();
+  callRecords_.back().ringsBeforeAnswer = ringsEmitted_;
+  connected_ = true;
+  callActive_ = true;
+  pageIndex_ = 0;
+  attempt_ = 0;
+  const bool v20 = s_.dialect == fcClass2_0;
+  const int64_t at = now + s_.connectDelayMs;
+  Line(v20 ? "+FCO" : "+FCON", at);
+  if (!call.callerId.empty()) Line((v20 ? "+FTI:\"" : "+FTSI:\"") + call.callerId + "\"", at + 100);
+  Line((v20 ? "+FCS:" : "+FDCS:") + call.params, at + 150);
+  Line("OK", at + 200);
+}
+
+void Class2Modem::PageRequest(int64_t now) {
+  const IncomingCall& call = *Call();
+  const bool v20 = s_.dialect == fcClass2_0;
+  const int64_t at = now + s_.replyDelayMs;
+  if (pageIndex_ >= call.pages.size()) {
+    Line(v20 ? "+FHS:00" : "+FHNG:0", at + 200);
+    Line("OK", at + 250);
+    connected_ = false;
+    EndCall();
+    return;
+  }
+  Line("CONNECT", at + 200);
+  mode_ = Mode::WaitDc2;
+}
+
+void Class2Modem::DeliverPage(int64_t now) {
+  const IncomingCall& call = *Call();
+  const CallerPage& page = call.pages[pageIndex_];
+  const bool v20 = s_.dialect == fcClass2_0;
+  CallRecord& record = callRecords_.back();
+  record.dc2Seen = true;
+  ++record.pagesDelivered;
+  size_t count = page.data.size();
+  const bool cut = page.cutAfter >= 0 && static_cast<size_t>(page.cutAfter) < count;
+  if (cut) count = static_cast<size_t>(page.cutAfter);
+  std::string wire;
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t b = page.data[i];
+    if (page.stuff) {
+      if (!v20) b = Reverse(b);
+      if (b == kDLE) wire += static_cast<char>(kDLE);
+    }
+    wire += static_cast<char>(b);
+  }
+  int64_t at = now + s_.replyDelayMs;
+  for (size_t pos = 0; pos < wire.size(); pos += static_cast<size_t>(s_.pageChunkBytes)) {
+    Reply(wire.substr(pos, static_cast<size_t>(s_.pageChunkBytes)), at);
+    record.lastDataMs = lastDue_;
+    at += s_.pageChunkMs;
+  }
+  const std::string end{static_cast<char>(kDLE), static_cast<char>(kETX)};
+  if (cut) {
+    // The line drops: the modem takes no further part in the call.
+    connected_ = false;
+    if (page.cutReports) {
+      Reply(end, at);
+      Line(v20 ? "+FHS:70" : "+FHNG:70", at + 300);
+    }
+    return;
+  }
+  Reply(end, at);
+  const std::string verdict = attempt_ < page.verdicts.size() ? page.verdicts[attempt_] : "1";
+  if (verdict == "ERROR") {
+    Line("ERROR", at + 300);
+  } else {
+    const bool last = pageIndex_ + 1 == call.pages.size();
+    const char fet = page.fet != 0 ? page.fet : (last ? '2' : '0');
+    Line((v20 ? "+FPS:" : "+FPTS:") + verdict, at + 300);
+    Line(std::string("+FET:") + fet, at + 350);
+    Line("OK", at + 400);
+  }
+  if (verdict == "1" || verdict == "3" || verdict == "5") {
+    ++pageIndex_;
+    attempt_ = 0;
+  } else {
+    ++attempt_;
+  }
+}
+
+void Class2Modem::EndCall() {
+  if (!callActive_) return;
+  callActive_ = false;
+  connected_ = false;
+  mode_ = Mode::Command;
+  dle_ = false;
+  ++callIndex_;
 }
 
 }  // namespace qc::test

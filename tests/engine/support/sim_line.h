@@ -58,6 +58,9 @@ class SimLine final : public FaxPort {
     if (proc_) proc_(code, handle);
   }
   void SetSoftwareFlow(bool on) override { softwareFlow_ = on; }
+  void SetReceiveFlow(bool on) override { receiveFlow_.push_back(on); }
+  // Every SetReceiveFlow, in order.
+  const std::vector<bool>& ReceiveFlowChanges() const { return receiveFlow_; }
   int SetDataTrigger(int length) override { triggerLength_ = length; return 0; }
   int NewTimerTrigger() override;
   int NewStatusTrigger(StatusTriggerKind kind) override;
@@ -97,6 +100,7 @@ class SimLine final : public FaxPort {
   bool dtr_ = false, rts_ = false, held_ = false, softwareFlow_ = false;
   uint32_t baud_ = 19200;
   std::vector<uint32_t> bauds_;
+  std::vector<bool> receiveFlow_;
   int triggerLength_ = 1;
   std::array<Trigger, 20> triggers_{};
   EventProc proc_;

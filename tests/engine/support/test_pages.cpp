@@ -70,6 +70,28 @@ Raster Concat(std::initializer_list<Raster> parts) {
   return all;
 }
 
+std::vector<uint8_t> EncodePage(const Raster& page) {
+  TFaxLineEncoder encoder(1728, 0);
+  std::vector<uint8_t> out;
+  for (const auto& row : page) {
+    const int n = encoder.EncodeLine(row.data());
+    out.insert(out.end(), encoder.Data(), encoder.Data() + n);
+  }
+  const int n = encoder.EncodePageEnd();
+  out.insert(out.end(), encoder.Data(), encoder.Data() + n);
+  return out;
+}
+
+Raster DecodePage(const std::vector<uint8_t>& data, uint64_t* badCodes) {
+  Raster rows;
+  TFaxLineDecoder decoder;
+  decoder.SetLineSink([&](const uint8_t* line, int bytes) { rows.emplace_back(line, line + bytes); });
+  decoder.StartPage();
+  decoder.DecodeBytes(data.data(), data.size());
+  if (badCodes) *badCodes = decoder.BadCodes();
+  return rows;
+}
+
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "qcengine-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
@@ -79,6 +101,43 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
+}
+
+StoredFax ReadStoredFax(const std::string& path) {
+  StoredFax f;
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) {
+    f.status = -2;
+    return f;
+  }
+  std::vector<uint8_t> all;
+  uint8_t buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) all.insert(all.end(), buf, buf + n);
+  std::fclose(in);
+  f.fileSize = all.size();
+  if (all.size() < static_cast<size_t>(kApfFileHeaderSize)) {
+    f.status = -8001;
+    return f;
+  }
+  f.header = TApfFileHeader::FromBytes(all.data());
+  size_t pos = f.header.FirstPageOffset;
+  for (unsigned p = 0; p < f.header.PageCount; ++p) {
+    if (pos + kApfPageHeaderSize > all.size()) {
+      f.status = -8001;
+      return f;
+    }
+    const TApfPageHeader ph = TApfPageHeader::FromBytes(all.data() + pos);
+    pos += kApfPageHeaderSize;
+    if (pos + ph.ImageLength > all.size()) {
+      f.status = -8001;
+      return f;
+    }
+    f.pageHeaders.push_back(ph);
+    f.pages.emplace_back(all.begin() + static_cast<long>(pos), all.begin() + static_cast<long>(pos + ph.ImageLength));
+    pos += ph.ImageLength;
+  }
+  return f;
 }
 
 }  // namespace qc::test

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "faxdoc/apf.h"
+
 namespace qc::test {
 
 using Raster = std::vector<std::vector<uint8_t>>;  // rows of 216 bytes, set bit = black
@@ -25,6 +27,23 @@ Raster TextRows(const std::string& text, bool smallFont, bool fine);
 Raster BlankRows(int count);
 
 Raster Concat(std::initializer_list<Raster> parts);
+
+// A page coded as a fax machine sends it: MH lines with EOL and fill (no left
+// margin), then RTC; first bit of the stream in bit 0 of each byte.
+std::vector<uint8_t> EncodePage(const Raster& page);
+// The rows an MH stream decodes to (stops at RTC); `badCodes` counts codes
+// that could not be decoded.
+Raster DecodePage(const std::vector<uint8_t>& data, uint64_t* badCodes = nullptr);
+
+// A stored APF file read back: the header and every page's header and bytes.
+struct StoredFax {
+  int status = 0;
+  TApfFileHeader header;
+  std::vector<TApfPageHeader> pageHeaders;
+  std::vector<std::vector<uint8_t>> pages;
+  uint64_t fileSize = 0;
+};
+StoredFax ReadStoredFax(const std::string& path);
 
 // A temporary folder removed with the object.
 class TempDir {
