@@ -85,6 +85,11 @@ class LineSim::Impl final : public LineEvents {
     std::lock_guard<std::mutex> lock(mutex_);
     deferred_.push_back([this] { EndCall("cut", nullptr); });
   }
+  void SetCut(int afterPages, int delayMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    config_.cutAfterPages = afterPages;
+    config_.cutDelayMs = delayMs;
+  }
   bool OurPortOpen() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return ourModem_ && ourModem_->PortOpen();
@@ -354,6 +359,7 @@ std::string LineSim::OurDevice() const { return impl_->OurDevice(); }
 std::string LineSim::FarDevice() const { return impl_->FarDevice(); }
 void LineSim::PlaceCall() { impl_->PlaceCall(); }
 void LineSim::Cut() { impl_->Cut(); }
+void LineSim::SetCut(int afterPages, int delayMs) { impl_->SetCut(afterPages, delayMs); }
 bool LineSim::OurPortOpen() const { return impl_->OurPortOpen(); }
 bool LineSim::WaitOurPortOpen(std::chrono::milliseconds limit) const { return impl_->WaitOurPortOpen(limit); }
 bool LineSim::WaitCallsEnded(int calls, std::chrono::milliseconds limit) const {

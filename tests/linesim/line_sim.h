@@ -133,6 +133,8 @@ class LineSim {
   void PlaceCall();
   // Drops the line now, in both directions (a cut).
   void Cut();
+  // Changes cutAfterPages / cutDelayMs for the calls that follow.
+  void SetCut(int afterPages, int delayMs);
 
   // Whether a program has our end's device open (a RING reaches only such).
   bool OurPortOpen() const;
