@@ -24,15 +24,8 @@ struct ReceiveCall {
     fax.SetFaxClass(fcClass1);
     fax.SetDestinationDir(dir.Path("rx"));
     std::filesystem::create_directories(dir.Path("rx"));
-    fax.OnFaxStatus = [this](TQcAbstractFax& f, bool, bool) {
-      if (f.ProgressCode() == fsWaitingForCall) waiting = true;
-    };
     fax.OnFaxError = [this](TQcAbstractFax&, int code) { errors.push_back(code); };
-    fax.OnFaxLog = [this](TQcAbstractFax&, int code) {
-      logs.push_back(code);
-      // Back to waiting is a status that follows the call's end.
-      if (code == lcReceiveFinished || code == lcReceiveFailed || code == lcReceiveSkipped) waiting = false;
-    };
+    fax.OnFaxLog = [this](TQcAbstractFax&, int code) { logs.push_back(code); };
     fax.OnFaxFinish = [this](TQcAbstractFax&, int code) {
       finishCode = code;
       finished = true;
@@ -72,7 +65,18 @@ struct ReceiveCall {
   bool Begin() {
     if (port.OpenPort() != 0) return false;
     fax.BeginReceive();
-    return loop.RunUntil([this] { return waiting || finished; }, std::chrono::seconds(30)) && !finished;
+    return WaitForCallState();
+  }
+  // The engine reports its waiting between calls only with ConstantStatus,
+  // so its progress code is looked at.
+  bool WaitForCallState(std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      loop.RunUntil([this] { return finished; }, std::chrono::milliseconds(100));
+      if (finished) return false;
+      if (fax.ProgressCode() == fsWaitingForCall) return true;
+    }
+    return false;
   }
   // Runs the owner loop until `done` or `limit`.
   bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::minutes(5)) {
@@ -94,7 +98,6 @@ struct ReceiveCall {
   TQcComPort senderPort;
   TQcSendFax sender;
   std::vector<int> errors, logs;
-  bool waiting = false;
   bool finished = false;
   int finishCode = 1;
   bool senderFinished = false;
