@@ -76,9 +76,11 @@ std::vector<uint8_t> ShortFrameBytes(uint8_t value) { return {kHdlcAddress, kCon
 
 std::vector<uint8_t> IdFrameBytes(uint8_t value, std::string_view stationId) {
   std::vector<uint8_t> frame{kHdlcAddress, kControlMore, value};
+  // Right-aligned in the field and sent from its end: the identity's last
+  // character goes first, the filling spaces last.
   const std::string_view id = stationId.substr(0, kIdFieldLength);
-  frame.insert(frame.end(), kIdFieldLength - id.size(), ' ');
   for (auto it = id.rbegin(); it != id.rend(); ++it) frame.push_back(static_cast<uint8_t>(*it));
+  frame.insert(frame.end(), kIdFieldLength - id.size(), ' ');
   return frame;
 }
 

@@ -70,17 +70,38 @@ bool FaxSession::CollectResponse() {
   for (uint8_t i = 0; i < c.linePos; ++i) line.Feed("\r\n"[i]);
   for (uint8_t i = 0; i < c.framePos; ++i) frame.Feed("\x10\x03"[i]);
   bool complete = false;
+  bool frameEndedWait = false;
   while (!complete && port_->InputWaiting() > 0) {
     uint8_t b = 0;
     if (port_->ReadByte(b) != 0) break;
     if (c.responseLine.size() < kResponseLineMax) c.responseLine += static_cast<char>(b);
-    if (line.Feed(static_cast<char>(b))) {
+    // Inside an HDLC frame CR LF is data, and a doubled DLE is one data byte.
+    const bool inFrame = !c.responseLine.empty() && static_cast<uint8_t>(c.responseLine[0]) == 0xFF;
+    if (!inFrame && line.Feed(static_cast<char>(b))) {
       c.responseLine = std::string(TrimControls(c.responseLine));
       if (c.responseLine.empty()) continue;
       complete = true;
-    } else if (frame.Feed(static_cast<char>(b))) {
-      FrameReceived();
+    } else {
+      const bool escapedDle = b == 0x10 && frame.Position() == 1;
+      if (frame.Feed(static_cast<char>(b))) {
+        const uint8_t before = h_.state;
+        FrameReceived();
+        // A frame that moved the machine on ends this wait: the new state
+        // must run now, not when the modem's next line arrives.
+        if (h_.state != before) {
+          frameEndedWait = true;
+          break;
+        }
+      } else if (escapedDle) {
+        frame.Reset();
+      }
     }
+  }
+  if (frameEndedWait) {
+    c.linePos = c.framePos = 0;
+    c.responseLine.clear();
+    lineDone_ = true;
+    return true;
   }
   c.linePos = line.Position();
   c.framePos = frame.Position();

@@ -86,6 +86,10 @@ void SendSession::ResponseTimeout() {
       HangUp();
       SetState(tfJobDone);
       break;
+    case tfClass1PostPageConnect:
+      // No CONNECT to "AT+FTH=3": counted as a post-page try.
+      SetState(tfClass1PostPageTry);
+      break;
     default:
       SetError(ecTimeout);
       SetState(tfError);
@@ -97,8 +101,7 @@ void SendSession::CheckFatalLine() {
   ClassData& c = Cls();
   const uint8_t s = State();
   if (IsError(c.responseLine)) {
-    if (s != tfClass1PostPageConnect && s != tfClass1State33 && s != tfClass1PostPageAnswer &&
-        s != tfClass2_0Verdict) {
+    if (IsClass1() ? Class1LineIsFatal(s, c.responseLine) : s != tfClass2_0Verdict) {
       SetError(ecFaxBadModemResult);
       SetState(tfError);
     }
@@ -176,8 +179,25 @@ void SendSession::RunAction(int trigger) {
     case tfNoMoreJobs: NoMoreJobs(); break;
     case tfError: ErrorStateAction(); break;
     case tfFinished: break;
+    case tfClass1Set:
+    case tfClass1Dialing:
+    case tfClass1SendTsi:
+    case tfClass1SendDcs:
+    case tfClass1TrainCommand:
+    case tfClass1Training:
+    case tfClass1TrainSent:
+    case tfClass1TrainAnswer:
+    case tfClass1PageCommand:
+    case tfClass1PageSent:
+    case tfClass1PostPageTry:
+    case tfClass1PostPageConnect:
+    case tfClass1PostPageSent:
+    case tfClass1State33:
+    case tfClass1PostPageAnswer:
+    case tfClass1SendDcn:
+    case tfClass1DcnSent:
+    case tfClass1HangupSent: Class1Action(trigger); break;
     default:
-      // The Class 1 phases are not driven by this machine.
       SetError(ecNotSupported);
       SetState(tfError);
       break;
@@ -276,6 +296,10 @@ void SendSession::PrepareDocument() {
 }
 
 void SendSession::DialState() {
+  Handle().connectSeen = false;
+  trainingRepeats_ = 0;
+  Cls().lastFrameFinal = false;
+  Cls().confirmationReceived = false;
   Dial();
   SetStatus(fsDialing);
   SetState(IsClass1() ? tfClass1Dialing : tfClass2Dialing);

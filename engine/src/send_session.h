@@ -1,6 +1,6 @@
 // The send direction: the prepare step, the job loop, dialing and redialing,
 // the page pipeline (send_pages.cpp) and the Class 2 / 2.0 phases
-// (class2_send.cpp). Class 1 states are recognised but not driven here.
+// (class2_send.cpp), and the Class 1 phases (class1_send.cpp).
 #pragma once
 
 #include <span>
@@ -42,6 +42,7 @@ class SendSession : public FaxSession {
   std::string_view StateName(uint8_t state) const override { return SendStateName(state); }
   void ResponseTimeout() override;
   void CheckFatalLine() override;
+  void FrameReceived() override;
   void RunAction(int trigger) override;
 
  private:
@@ -84,6 +85,12 @@ class SendSession : public FaxSession {
   void Class2Retransmit();
   void Class2NextPage();
   void Class2_0Verdict();
+  // Class 1 (class1_send.cpp).
+  void Class1Action(int trigger);
+  void PostPageAnswer(const std::string& line);
+  int RestartPage();
+  bool Class1LineIsFatal(uint8_t state, std::string_view line) const;
+
   bool IsClass2() const { return Data().faxClass == fcClass2 || Data().faxClass == fcClass2_0; }
   bool IsClass2_0() const { return Data().faxClass == fcClass2_0; }
   bool IsClass1() const { return Data().faxClass == fcClass1; }
@@ -91,6 +98,7 @@ class SendSession : public FaxSession {
   bool firstPageWide_ = false;
   uint32_t pumpTimerStart_ = 0;
   uint32_t pumpTimerTicks_ = 0;
+  int trainingRepeats_ = 0;
 };
 
 }  // namespace qc
