@@ -31,6 +31,21 @@ constexpr uint32_t kCallerFramesTicks = 54;
 constexpr std::string_view kLowestModulation = "24";
 constexpr int kMaxRepeats = 3;
 
+// V.17 is trained long for the training check and short for the pages that
+// follow (T.30 5.3.2, V.17 short train); T.31 Table 5 gives each V.17 rate a
+// code of each kind. A modem listening for the long form misses a short one.
+struct ShortTrain {
+  std::string_view longCode;
+  std::string_view shortCode;
+};
+constexpr ShortTrain kV17ShortTrain[] = {{"73", "74"}, {"97", "98"}, {"121", "122"}, {"145", "146"}};
+
+std::string PageModulation(const std::string& modulation) {
+  for (const ShortTrain& t : kV17ShortTrain)
+    if (modulation == t.longCode) return std::string(t.shortCode);
+  return modulation;
+}
+
 }  // namespace
 
 bool ReceiveSession::Class1ListenState(uint8_t state) {
@@ -49,7 +64,9 @@ void ReceiveSession::Class1Relisten() {
   // listen again under the state's running timeout.
   ClassData& c = Cls();
   const bool frames = Class1ListenState(State());
-  const std::string command = frames ? std::string("AT+FRH=3") : "AT+FRM=" + c.modulation;
+  const std::string command = frames                              ? std::string("AT+FRH=3")
+                              : State() == rfClass1PageCommand ? "AT+FRM=" + PageModulation(c.modulation)
+                                                               : "AT+FRM=" + c.modulation;
   Port()->SleepMs(40);
   Log("command " + command + " (again)");
   for (char ch : command) Port()->SendByte(static_cast<uint8_t>(ch));
@@ -318,7 +335,7 @@ void ReceiveSession::Class1Action(int trigger) {
       } else if (IsOK(line)) {
         // The caller starts its page soon after CFR: the modem listens
         // before the owner is asked.
-        SendDataCommand("AT+FRM=" + c.modulation);
+        SendDataCommand("AT+FRM=" + PageModulation(c.modulation));
         SetState(rfClass1PageCommand);
         AcceptCall();
       } else {
@@ -382,7 +399,7 @@ void ReceiveSession::Class1Action(int trigger) {
         ArmResponse();
       } else if (IsOK(line)) {
         if (c.morePages) {
-          SendDataCommand("AT+FRM=" + c.modulation);
+          SendDataCommand("AT+FRM=" + PageModulation(c.modulation));
           h.documentMode = dmNextPage;
           SetState(rfClass1PageCommand);
         } else {
