@@ -42,7 +42,7 @@ std::string CompletionText(int code) { return t30_completion_code_to_str(code); 
 
 class LineSim::Impl final : public LineEvents {
  public:
-  explicit Impl(LineConfig config) : config_(std::move(config)), start_(Clock::now()) {
+  explicit Impl(LineConfig config) : config_(std::move(config)) {
     if (!config_.logPath.empty()) logFile_.open(config_.logPath, std::ios::app);
     if (config_.ourTerminal) {
       our_ = std::make_unique<FaxTerminalEnd>("our", *this, config_.ourTerminalConfig, config_.spandspLog);
@@ -324,7 +324,6 @@ class LineSim::Impl final : public LineEvents {
   }
 
   LineConfig config_;
-  Clock::time_point start_;
   std::ofstream logFile_;
   std::unique_ptr<LineEnd> our_;
   std::unique_ptr<LineEnd> far_;

@@ -78,7 +78,9 @@ struct FrameRecord {
   std::string end;     // "our", "far"
   bool sent = false;   // sent by that end (else received)
   std::string name;    // "DIS", "DCS", "MCF" ...
-  std::vector<uint8_t> bytes;  // address, control, FCF, info (no FCS)
+  // Address, control, FCF, info; a frame a soft modem delivered to its
+  // program also carries the two FCS octets the modem passes on.
+  std::vector<uint8_t> bytes;
 };
 
 // A page as the far terminal reports it at the end of the page.

@@ -111,7 +111,11 @@ void SoftModemEnd::CreateModem() {
 }
 
 void SoftModemEnd::FreeModem() {
-  if (t31_ != nullptr) t31_free(t31_);
+  if (t31_ == nullptr) return;
+  // spandsp 0.0.6 releases everything of the modem but its receive queue.
+  if (t31_->rx_queue != nullptr) queue_free(t31_->rx_queue);
+  t31_->rx_queue = nullptr;
+  t31_free(t31_);
   t31_ = nullptr;
 }
 
