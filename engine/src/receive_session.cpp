@@ -88,7 +88,7 @@ void ReceiveSession::CheckFatalLine() {
   ClassData& c = Cls();
   const uint8_t s = State();
   if (IsError(c.responseLine)) {
-    if (s != rfClass2AfterPage) {
+    if (s != rfClass2AfterPage && !(IsClass1() && Class1ErrorHandled(s, c.responseLine))) {
       SetError(ecFaxBadModemResult);
       SetState(rfError);
     }

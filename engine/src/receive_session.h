@@ -119,6 +119,18 @@ class ReceiveSession : public FaxSession {
 
   // Working state of the Class 1 phases: members the Class 1 code needs go
   // below this line.
+  // What the last frame asked for, carried out at the modem's next line.
+  enum class Class1FrameOutcome : uint8_t { None, Disconnect, Retrain };
+  Class1FrameOutcome frameOutcome_ = Class1FrameOutcome::None;
+  // The states that wait in "AT+FRH=3" for the caller's frames.
+  static bool Class1ListenState(uint8_t state);
+  // An ERROR line the Class 1 state handles itself (a damaged frame, a
+  // carrier other than the one listened for): not fatal.
+  static bool Class1ErrorHandled(uint8_t state, std::string_view line);
+  // Repeats the listening command of the state, its timeout left running.
+  void Class1Relisten();
+  bool Class1TakeFrameOutcome();
+  void Class1TrainingCheck(int trigger);
 };
 
 }  // namespace qc
