@@ -114,6 +114,23 @@ inline constexpr DcsRate kDcsRates[] = {
     {0x24, 4, "97"},  {0x2C, 3, "73"},
 };
 
+// V.17 is trained long for the training check and short for the pages that
+// follow (T.30 5.3.2, V.17 short train); T.31 Table 5 gives each V.17 rate a
+// code of each kind. A modem listening for one form misses the other, so both
+// ends use the short code for page data.
+struct ShortTrain {
+  std::string_view longCode;
+  std::string_view shortCode;
+};
+inline constexpr ShortTrain kV17ShortTrain[] = {{"73", "74"}, {"97", "98"}, {"121", "122"}, {"145", "146"}};
+
+// The modulation code for page data at the session's modulation.
+inline std::string PageModulation(std::string_view modulation) {
+  for (const ShortTrain& t : kV17ShortTrain)
+    if (modulation == t.longCode) return std::string(t.shortCode);
+  return std::string(modulation);
+}
+
 // Bits 21-23 (mask 0x70 of octet 3) of a DIS or DCS read as the scan-time
 // code of the session (index of kScanTimes).
 inline constexpr uint8_t kScanCodeOfBits[8] = {5, 1, 3, 4, 7, 6, 2, 0};  // by (bits >> 4)

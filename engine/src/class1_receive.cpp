@@ -31,21 +31,6 @@ constexpr uint32_t kCallerFramesTicks = 54;
 constexpr std::string_view kLowestModulation = "24";
 constexpr int kMaxRepeats = 3;
 
-// V.17 is trained long for the training check and short for the pages that
-// follow (T.30 5.3.2, V.17 short train); T.31 Table 5 gives each V.17 rate a
-// code of each kind. A modem listening for the long form misses a short one.
-struct ShortTrain {
-  std::string_view longCode;
-  std::string_view shortCode;
-};
-constexpr ShortTrain kV17ShortTrain[] = {{"73", "74"}, {"97", "98"}, {"121", "122"}, {"145", "146"}};
-
-std::string PageModulation(const std::string& modulation) {
-  for (const ShortTrain& t : kV17ShortTrain)
-    if (modulation == t.longCode) return std::string(t.shortCode);
-  return modulation;
-}
-
 }  // namespace
 
 bool ReceiveSession::Class1ListenState(uint8_t state) {

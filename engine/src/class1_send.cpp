@@ -188,7 +188,7 @@ void SendSession::Class1Action(int trigger) {
         } else if (c.confirmationReceived) {
           trainingRepeats_ = 0;
           Port()->SleepMs(kFrameTurnMs);
-          SendDataCommand("AT+FTM=" + c.modulation);
+          SendDataCommand("AT+FTM=" + PageModulation(c.modulation));
           c.lastFrameFinal = false;
           SetState(tfClass1PageCommand);
         } else {
@@ -331,7 +331,7 @@ void SendSession::PostPageAnswer(const std::string& line) {
         SetState(tfError);
         return;
       }
-      SendDataCommand("AT+FTM=" + c.modulation);
+      SendDataCommand("AT+FTM=" + PageModulation(c.modulation));
       SetState(tfClass1PageCommand);
     } else {
       TransmitFrames(*this);
