@@ -24,7 +24,8 @@ cmake -S . -B build-tsan "${GEN[@]}" -DQC_SANITIZE=thread -DCMAKE_BUILD_TYPE=Rel
       -DQC_BUILD_APP=OFF -DQC_BUILD_BENCH=OFF -DQC_BUILD_LINESIM=OFF
 # Only the threaded subsystems' tests (and the tool they drive) are built here.
 cmake --build build-tsan -j "$JOBS" --target serial_tests engine_unit_tests engine_session_tests \
-      engine_port_tests engine_qcfax_tests engine_receive_tests engine_class1_tests qcfax
+      engine_port_tests engine_qcfax_tests engine_receive_tests engine_class1_tests \
+      engine_class1_receive_tests qcfax
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 if ctest --test-dir build-tsan -N -R '^(serial|engine)\.' | grep -q 'Total Tests: [1-9]'; then
   ctest --test-dir build-tsan --output-on-failure -j "$JOBS" -R '^(serial|engine)\.'
