@@ -2,6 +2,8 @@
 // dialing, TSI and DCS, the training check with fall-back, the post-page
 // messages and their answers, and the disconnect. The frames themselves are
 // built and read in class1_frames.cpp.
+#include <algorithm>
+
 #include "class1_frames.h"
 #include "control/error_codes.h"
 #include "modem_text.h"
@@ -23,6 +25,11 @@ constexpr int kTrainingAnswerRepeats = 3;
 
 bool IsFcError(std::string_view line) { return LineHas(line, "FCERROR"); }
 
+// Page data the port has handed on may still wait downstream, in a modem
+// that does not hold the port back or in a pseudo-terminal (about 20 KB):
+// the modem's OK comes only when it has sent all of it.
+constexpr uint32_t kDownstreamBytes = 32768;
+
 }  // namespace
 
 bool SendSession::Class1LineIsFatal(uint8_t state, std::string_view line) const {
@@ -30,6 +37,11 @@ bool SendSession::Class1LineIsFatal(uint8_t state, std::string_view line) const 
   // listening states take it themselves.
   if (IsFcError(line) && (state == tfClass1Dialing || state == tfClass1TrainAnswer)) return false;
   return state != tfClass1PostPageConnect && state != tfClass1State33 && state != tfClass1PostPageAnswer;
+}
+
+uint32_t SendSession::Class1PageSentTicks() const {
+  const uint32_t bitRate = std::max<uint32_t>(Cls().bitRate, 2400);
+  return Cls().dataTicks + SecondsToTicks(kDownstreamBytes * 8 / bitRate + 1);
 }
 
 void SendSession::FrameReceived() {

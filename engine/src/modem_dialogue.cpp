@@ -75,8 +75,9 @@ bool FaxSession::CollectResponse() {
     uint8_t b = 0;
     if (port_->ReadByte(b) != 0) break;
     if (c.responseLine.size() < kResponseLineMax) c.responseLine += static_cast<char>(b);
-    // Inside an HDLC frame CR LF is data, and a doubled DLE is one data byte.
-    const bool inFrame = !c.responseLine.empty() && static_cast<uint8_t>(c.responseLine[0]) == 0xFF;
+    // Inside a Class 1 HDLC frame CR LF is data, and a doubled DLE is one data byte.
+    const bool inFrame = Data().faxClass == fcClass1 && !c.responseLine.empty() &&
+                         static_cast<uint8_t>(c.responseLine[0]) == 0xFF;
     if (!inFrame && line.Feed(static_cast<char>(b))) {
       c.responseLine = std::string(TrimControls(c.responseLine));
       if (c.responseLine.empty()) continue;

@@ -442,6 +442,7 @@ void SendSession::Drain(int trigger) {
     if (d.options & foSoftwareFlow) Port()->SetSoftwareFlow(false);
     if (IsClass1()) {
       SetState(tfClass1PageSent);
+      ArmTimeout(Class1PageSentTicks());
     } else {
       const uint8_t end[] = {kDLE, IsClass2_0() ? static_cast<uint8_t>(MorePages() ? ',' : '.') : kETX};
       Port()->SendBlock(end, sizeof end);

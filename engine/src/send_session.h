@@ -90,6 +90,7 @@ class SendSession : public FaxSession {
   void PostPageAnswer(const std::string& line);
   int RestartPage();
   bool Class1LineIsFatal(uint8_t state, std::string_view line) const;
+  uint32_t Class1PageSentTicks() const;
 
   bool IsClass2() const { return Data().faxClass == fcClass2 || Data().faxClass == fcClass2_0; }
   bool IsClass2_0() const { return Data().faxClass == fcClass2_0; }

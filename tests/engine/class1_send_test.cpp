@@ -203,6 +203,42 @@ TEST(Class1Send, WholeCallsArriveWithTheirPagesAndHistory) {
   }
 }
 
+TEST(Class1Send, TextCoverThenTheFaxFile) {
+  struct Case {
+    const char* name;
+    Steps steps;
+    std::vector<int> pageOf;  // -1: the cover
+  };
+  const Steps first = Answer() + Train("96");
+  const Case cases[] = {
+      {"cover and two pages", first + Page("96", "MPS") + Page("96", "MPS") + Page("96", "EOP") + Disconnect(),
+       {-1, 0, 1}},
+      {"RTN on the cover: the cover again, slower",
+       first + Page("96", "MPS", kRTN) + Train("72", false) + Page("72", "MPS") + Page("72", "MPS") +
+           Page("72", "EOP") + Disconnect(),
+       {-1, -1, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Job job(c.steps, 2);
+    const std::string cover = job.dir.Path("cover.txt");
+    std::ofstream(cover) << "QUILLCAST COVER\nTo: Bob\n";
+    job.rig.fax.SetCoverFile(cover);
+    ASSERT_TRUE(job.rig.Run());
+    EXPECT_EQ(job.rig.finishCode, 0);
+    ExpectScriptFollowed(job.rig);
+    const Raster coverRows = Concat({BlankRows(8), TextRows("QUILLCAST COVER", false, true),
+                                     TextRows("To: Bob", false, true)});
+    const auto pages = job.rig.modem.Pages();
+    ASSERT_EQ(pages.size(), c.pageOf.size());
+    for (size_t p = 0; p < pages.size(); ++p) {
+      EXPECT_EQ(pages[p].rows, c.pageOf[p] < 0 ? coverRows : job.Expected(static_cast<size_t>(c.pageOf[p])))
+          << "page " << p;
+      EXPECT_EQ(pages[p].badCodes, 0u);
+    }
+  }
+}
+
 TEST(Class1Send, PrepareSelectsClass1OnAClass1OnlyModem) {
   Job job(Call(1));
   job.rig.fax.SetFaxClass(fcDetect);
@@ -448,6 +484,17 @@ TEST(Class1Send, DetoursThatEndWell) {
        1, {0}},
       {"NO CARRIER after the training: DCS and training again",
        trainingSent + Steps{{"AT+FRH=3", Say("NO CARRIER", 3000)}} + Train("96", false) + Page("96", "EOP") +
+           Disconnect(),
+       1, {0}},
+      {"+FCERROR after the training: listening again",
+       trainingSent + Steps{{"AT+FRH=3", Say("+FCERROR", 500)},
+                            {"AT+FRH=3", Say("CONNECT") + Frame(RemoteShort(kCFR))}} +
+           Page("96", "EOP") + Disconnect(),
+       1, {0}},
+      {"+FCERROR as the answer: the EOP again",
+       first + PageOnly("96") + PostPage("EOP", Say("+FCERROR", 500)) + PostPage("EOP", mcf) + Disconnect(), 1, {0}},
+      {"the OK after the page comes late: page data still held downstream",
+       first + Steps{{"AT+FTM=96", Say("CONNECT")}, {"page", Say("OK", 75000)}} + PostPage("EOP", mcf) +
            Disconnect(),
        1, {0}},
       {"busy, then answered on the second dial", Steps{{"ATDT5550100", Pause(2000) + Say("BUSY")}} + Call(1), 1,
