@@ -1,6 +1,5 @@
 // qcfax receive [options]: waits for calls, answers them and stores each fax
 // as an APF file; prints each status change and one line per received file.
-#include <csignal>
 #include <cstdio>
 
 #include "command.h"
@@ -13,18 +12,6 @@
 namespace qc::qcfax {
 
 namespace {
-
-volatile std::sig_atomic_t gInterrupted = 0;
-void OnInterrupt(int) { gInterrupted = 1; }
-
-bool ParseReceiveClass(const std::string& text, TFaxClass& c) {
-  if (text.empty() || text == "auto") c = fcDetect;
-  else if (text == "1") c = fcClass1;
-  else if (text == "2") c = fcClass2;
-  else if (text == "2.0") c = fcClass2_0;
-  else return false;
-  return true;
-}
 
 // "Received NAME  pages N  remote "ID"" (with "(incomplete)" for a call that
 // failed after its file was made).
@@ -55,7 +42,7 @@ int Run_receive(const Args& args) {
     else if (name == "trace") trace = value;
     else if (name == "class") {
       TFaxClass c = fcUnknown;
-      if (!ParseReceiveClass(value, c)) return FailText("--class takes auto, 1, 2 or 2.0");
+      if (!ParseFaxClass(value, c)) return FailText("--class takes auto, 1, 2 or 2.0");
       fax.SetFaxClass(c);
     } else if (name == "rings") {
       if (!ParseCount(value, 255, n)) return FailText("--rings takes a number from 1 to 255");
@@ -107,19 +94,8 @@ int Run_receive(const Args& args) {
     finished = true;
   };
 
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
   fax.BeginReceive();
-  bool abortSent = false;
-  while (!loop.RunUntil([&] { return finished || (gInterrupted && !abortSent); }, std::chrono::hours(24)) ||
-         !finished) {
-    if (gInterrupted && !abortSent) {
-      abortSent = true;
-      fax.AbortFax();
-    }
-  }
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  const bool abortSent = RunUntilFinished(loop, fax, finished);
   port.ClosePort();  // writes the trace
 
   if (result == 0 || (abortSent && result == ecCancelRequested)) {

@@ -1,6 +1,5 @@
 // qcfax send [options] NUMBER FILE.APF: sends one fax through the modem and
 // prints each status change.
-#include <csignal>
 #include <cstdio>
 
 #include "command.h"
@@ -9,22 +8,6 @@
 #include "fax_port_options.h"
 
 namespace qc::qcfax {
-
-namespace {
-
-volatile std::sig_atomic_t gInterrupted = 0;
-void OnInterrupt(int) { gInterrupted = 1; }
-
-bool ParseClass(const std::string& text, TFaxClass& c) {
-  if (text.empty() || text == "auto") c = fcDetect;
-  else if (text == "1") c = fcClass1;
-  else if (text == "2") c = fcClass2;
-  else if (text == "2.0") c = fcClass2_0;
-  else return false;
-  return true;
-}
-
-}  // namespace
 
 int Run_send(const Args& args) {
   const ParsedArgs p = ParseArgs(args, {"com", "device", "class", "bps", "station", "header", "cover", "attempts",
@@ -43,7 +26,7 @@ int Run_send(const Args& args) {
     else if (name == "trace") trace = value;
     else if (name == "class") {
       TFaxClass c = fcUnknown;
-      if (!ParseClass(value, c)) return FailText("--class takes auto, 1, 2 or 2.0");
+      if (!ParseFaxClass(value, c)) return FailText("--class takes auto, 1, 2 or 2.0");
       fax.SetFaxClass(c);
     } else if (name == "bps") {
       if (!ParseCount(value, 14400, n) || n < 2400) return FailText("--bps takes a rate from 2400 to 14400");
@@ -91,19 +74,8 @@ int Run_send(const Args& args) {
     finished = true;
   };
 
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
   fax.BeginTransmit();
-  bool abortSent = false;
-  while (!loop.RunUntil([&] { return finished || (gInterrupted && !abortSent); }, std::chrono::hours(24)) ||
-         !finished) {
-    if (gInterrupted && !abortSent) {
-      abortSent = true;
-      fax.AbortFax();
-    }
-  }
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  RunUntilFinished(loop, fax, finished);
   port.ClosePort();  // writes the trace
 
   if (result == 0) {
