@@ -109,14 +109,8 @@ void SendSession::Class1Action(int trigger) {
         } else {
           ReceiveFrames(*this);
         }
-      } else if (LineHas(line, "BUSY") || LineHas(line, "ANSWER")) {
-        RedialRule();
-      } else if (LineHas(line, "VOICE")) {
-        SetError(ecFaxVoiceCall);
-        SetState(tfError);
-      } else if (LineHas(line, "NO DIAL")) {
-        SetError(ecFaxNoDialTone);
-        SetState(tfError);
+      } else if (DialFailed(line)) {
+        // redialing, or the attempt failed
       } else if (IsNoCarrier(line)) {
         SetError(ecFaxNoCarrier);
         SetState(tfError);

@@ -46,15 +46,7 @@ void SendSession::Class2Dialing() {
     ArmTimeout(c.responseTicks);
     c.responseLine.clear();
     SetState(tfClass2Negotiating);
-  } else if (LineHas(line, "BUSY") || LineHas(line, "ANSWER")) {
-    RedialRule();
-  } else if (LineHas(line, "VOICE")) {
-    SetError(ecFaxVoiceCall);
-    SetState(tfError);
-  } else if (LineHas(line, "NO DIAL")) {
-    SetError(ecFaxNoDialTone);
-    SetState(tfError);
-  } else {
+  } else if (!DialFailed(line)) {
     // Keep waiting under the dial timeout (an echo or NO CARRIER does not end
     // the attempt early, nor restart its limit).
     c.responseLine.clear();

@@ -204,6 +204,21 @@ void SendSession::RunAction(int trigger) {
   }
 }
 
+bool SendSession::DialFailed(std::string_view line) {
+  if (LineHas(line, "BUSY") || LineHas(line, "ANSWER")) {
+    RedialRule();
+  } else if (LineHas(line, "VOICE")) {
+    SetError(ecFaxVoiceCall);
+    SetState(tfError);
+  } else if (LineHas(line, "NO DIAL")) {
+    SetError(ecFaxNoDialTone);
+    SetState(tfError);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 void SendSession::GetNextJob() {
   SessionData& d = Data();
   ClassData& c = Cls();

@@ -51,6 +51,9 @@ class SendSession : public FaxSession {
   void PrepareDocument();
   void DialState();
   void RedialRule();
+  // The dial results both classes share: busy or no answer redials, a voice
+  // or no dial tone fails. True when the line was one of them.
+  bool DialFailed(std::string_view line);
   void JobDone();
   void NoMoreJobs();
   void ErrorStateAction();
